@@ -1,0 +1,73 @@
+// The Documents folder on systems that follow the XDG user-dirs convention.
+#if !defined(_WIN32)
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "platform/platform.hpp"
+
+namespace platform {
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+// XDG_DOCUMENTS_DIR="$HOME/Documents" from user-dirs.dirs, with $HOME expanded;
+// "" when the file or the line is missing.
+std::string xdgDocuments(const std::string& home) {
+    std::string config = environment("XDG_CONFIG_HOME");
+    if (config.empty()) {
+        if (home.empty()) return {};
+        config = home + "/.config";
+    }
+    std::ifstream file(config + "/user-dirs.dirs");
+    std::string line;
+    const std::string key = "XDG_DOCUMENTS_DIR=";
+    std::string found;
+    while (std::getline(file, line)) {
+        std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, key.size(), key) != 0) continue;
+        std::string value = line.substr(start + key.size());
+        while (!value.empty() && (value.back() == '\r' || value.back() == ' ' || value.back() == '\t'))
+            value.pop_back();
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        if (value.compare(0, 5, "$HOME") == 0) {
+            if (home.empty()) continue;
+            value = home + value.substr(5);
+        }
+        // Only absolute paths are valid in user-dirs.dirs; the last line wins.
+        if (!value.empty() && value.front() == '/') found = value;
+    }
+    return found;
+}
+
+std::string passwdHome() {
+    const passwd* entry = getpwuid(getuid());
+    return entry && entry->pw_dir ? std::string(entry->pw_dir) : std::string();
+}
+
+}  // namespace
+
+std::string documentsFolder() {
+    std::string home = environment("HOME");
+    std::string folder = xdgDocuments(home);
+    if (folder.empty() && !home.empty()) folder = home + "/Documents";
+    if (folder.empty()) {
+        std::string entryHome = passwdHome();
+        if (!entryHome.empty()) folder = entryHome + "/Documents";
+    }
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    // A path the system cannot open is as good as none.
+    if (folder.size() >= PATH_MAX) return {};
+    return folder;
+}
+
+}  // namespace platform
+
+#endif

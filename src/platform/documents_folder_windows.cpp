@@ -1,0 +1,28 @@
+// The Documents folder as the Windows shell reports it, in the ANSI code page.
+#if defined(_WIN32)
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "platform/platform.hpp"
+
+namespace platform {
+
+std::string documentsFolder() {
+    PWSTR wide = nullptr;
+    HRESULT result = SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &wide);
+    std::string folder;
+    if (SUCCEEDED(result)) {
+        // A character the code page cannot hold, not even by best fit, becomes a space.
+        char buffer[260] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, 260, " ", nullptr);
+        buffer[259] = '\0';  // a path too long for the buffer is never read past it
+        folder = buffer;
+    }
+    CoTaskMemFree(wide);
+    return folder;
+}
+
+}  // namespace platform
+
+#endif

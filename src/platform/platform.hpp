@@ -1,0 +1,32 @@
+// What the operating system provides: the Documents folder, the path
+// separator, and replacing a file by a completed temporary one.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// The user's Documents folder as a narrow path without a trailing separator,
+// or "" when it cannot be found (or does not fit the platform's path limit).
+std::string documentsFolder();
+
+// Flushes `stream` to the disk; false when the data may not have reached it.
+bool syncToDisk(std::FILE* stream);
+
+// Renames `from` over `to`, replacing an existing file; false on failure.
+bool replaceFile(const std::string& from, const std::string& to);
+
+// Removes a file; failure is ignored (used to clean up temporary files).
+void removeFile(const std::string& path);
+
+// A process-unique suffix for temporary file names.
+std::string temporarySuffix();
+
+}  // namespace platform

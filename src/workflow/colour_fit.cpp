@@ -1,0 +1,113 @@
+// The fit of the colour-correction model on the measured patches, the LUT
+// export that follows it, and the result window.
+#include <iostream>
+
+#include <opencv2/highgui.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "ui/ui.hpp"
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+namespace {
+
+constexpr double kLossFontScale = 2.0;
+constexpr std::uint32_t kLossColour = 0xff0000;  // red
+
+}  // namespace
+
+cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker) {
+    // three profile rows per patch; column 1 holds each channel's mean on 0..255
+    cv::Mat profile = checker->getChartsRGB();
+    cv::Mat measured = profile.col(1).clone().reshape(3, profile.rows / 3);
+    measured.convertTo(measured, -1, 1.0 / 255, 0);
+    return measured;
+}
+
+FitResult fitModel(const cv::Mat& measured, const ChartReference& reference) {
+    FitResult result;
+    // A measurement paired with a reference of another patch count corrupts
+    // the library's heap, so it never gets that far.
+    if (measured.rows != reference.patchCount || measured.cols != 1 || measured.channels() != 3) {
+        result.failure = "The detected chart has " + std::to_string(measured.total()) +
+                         " patches but the chosen chart type has " +
+                         std::to_string(reference.patchCount) +
+                         "; choose the chart type that is in the photo";
+        return result;
+    }
+    try {
+        cv::ccm::ColorCorrectionModel model =
+            reference.builtIn
+                ? cv::ccm::ColorCorrectionModel(measured, reference.constColor)
+                : cv::ccm::ColorCorrectionModel(measured, reference.colours,
+                                                cv::ccm::COLOR_SPACE_sRGB);
+        model.run();
+        result.loss = model.getLoss();
+        result.model = model;
+        result.ok = true;
+    } catch (const cv::Exception&) {
+        result.failure =
+            "The colour correction could not be fitted: the chart's patches are too bright "
+            "or too dark to measure; photograph the chart again in even, softer light";
+    }
+    return result;
+}
+
+bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
+                 const ChartReference& reference, bool batchMode, const WorkingPaths& paths) {
+    bool complete = true;
+    outlineCharts(image, {checker});
+    cv::Mat measured = measuredPatchColours(checker);
+
+    // the lattice is prepared before the model exists
+    cv::Mat lattice = cv::imread(paths.lattice, cv::IMREAD_COLOR);
+    cv::Mat latticeInput;
+    if (lattice.empty()) {
+        std::cout << "Could not read the lattice image original.png (" << paths.lattice
+                  << "): missing or not an image; no LUT files were written" << std::endl;
+        complete = false;
+    } else {
+        latticeInput = bgrToModelInput(lattice);
+    }
+
+    FitResult fit = fitModel(measured, reference);
+    if (!fit.ok) {
+        std::cout << fit.failure << std::endl;
+        return false;
+    }
+    ui::formattedText(image, 10, 10, kLossFontScale, kLossColour, "Loss: %.1f", fit.loss);
+
+    cv::Mat latticeOutput;
+    if (!latticeInput.empty()) latticeOutput = fit.model->infer(latticeInput, false);
+
+    // the batch runs before either LUT file is written
+    if (batchMode) {
+        BatchReport report = batchCorrectPhotos(paths.inputPhotos, paths.outputPhotos, *fit.model);
+        if (report.failed > 0) complete = false;
+    }
+    fit.model.reset();
+
+    if (!latticeOutput.empty()) {
+        cv::Mat lut = modelOutputToBgr(latticeOutput);
+        if (!writeImageFile(paths.lutImage, lut)) complete = false;
+        if (!writeCubeLut(lut, paths.cube)) complete = false;
+    }
+    return complete;
+}
+
+int runResultPhase(cv::Mat& image, const CheckerList& checkers, const ChartReference& reference,
+                   bool batchMode, const WorkingPaths& paths) {
+    createWindow(kResultTitle);
+    ui::init(kResultTitle);
+    bool complete = true;
+    for (const auto& checker : checkers) {
+        if (!exportChart(image, checker, reference, batchMode, paths)) complete = false;
+        ui::endFrame();
+        cv::imshow(kResultTitle, image);
+    }
+    cv::waitKey(0);
+    cv::destroyAllWindows();
+    return complete ? kExitDone : kExitIncomplete;
+}
+
+}  // namespace tintsmith

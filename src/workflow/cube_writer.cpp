@@ -1,0 +1,92 @@
+// The 64-point 3D LUT in the Cube text format: a size line, then one
+// "red green blue" line per lattice point, red fastest, CR LF line ends.
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <iostream>
+
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+namespace {
+
+constexpr int kTiles = 8;               // tiles per side: sqrt(kLutSize)
+constexpr int kSide = kTiles * kLutSize;  // 512 pixels read per side
+constexpr char kHeader[] = "LUT_3D_SIZE 64\r\n";
+constexpr std::size_t kValueWidth = 8;  // "0.117647": every value is below 10
+constexpr std::size_t kLineWidth = 3 * kValueWidth + 4;  // two spaces and CR LF
+
+// "%f" of v / 255.0 for every byte v, made without the C locale so a user's
+// decimal comma can never reach the file.
+const std::array<std::array<char, kValueWidth>, 256>& valueTexts() {
+    static const auto texts = [] {
+        std::array<std::array<char, kValueWidth>, 256> made{};
+        for (int v = 0; v < 256; ++v) {
+            char buffer[32];
+            auto end = std::to_chars(buffer, buffer + sizeof buffer, v / 255.0,
+                                     std::chars_format::fixed, 6).ptr;
+            std::memcpy(made[v].data(), buffer, std::size_t(end - buffer));
+        }
+        return made;
+    }();
+    return texts;
+}
+
+}  // namespace
+
+std::string cubeText(const cv::Mat& lut, std::string* why) {
+    const char* problem = nullptr;
+    if (lut.empty()) problem = "the LUT image is empty";
+    else if (lut.type() != CV_8UC3) problem = "the LUT image is not 8-bit 3-channel";
+    else if (lut.cols < kSide || lut.rows < kSide) problem = "the LUT image is smaller than 512 x 512";
+    else if (!lut.isContinuous()) problem = "the LUT image is not continuous";
+    if (problem) {
+        if (why) *why = problem;
+        return {};
+    }
+
+    const auto& texts = valueTexts();
+    const std::size_t headerSize = sizeof kHeader - 1;
+    std::string text(headerSize + std::size_t(kSide) * kSide * kLineWidth, '\0');
+    std::memcpy(&text[0], kHeader, headerSize);
+    char* out = &text[headerSize];
+    for (int tileRow = 0; tileRow < kTiles; ++tileRow)
+        for (int tileCol = 0; tileCol < kTiles; ++tileCol)
+            for (int y = 0; y < kLutSize; ++y) {
+                const std::uint8_t* pixel = lut.ptr<std::uint8_t>(kLutSize * tileRow + y) +
+                                            3 * kLutSize * tileCol;
+                for (int x = 0; x < kLutSize; ++x, pixel += 3) {
+                    // red is the third byte of a BGR pixel
+                    std::memcpy(out, texts[pixel[2]].data(), kValueWidth);
+                    out[kValueWidth] = ' ';
+                    std::memcpy(out + kValueWidth + 1, texts[pixel[1]].data(), kValueWidth);
+                    out[2 * kValueWidth + 1] = ' ';
+                    std::memcpy(out + 2 * kValueWidth + 2, texts[pixel[0]].data(), kValueWidth);
+                    out[3 * kValueWidth + 2] = '\r';
+                    out[3 * kValueWidth + 3] = '\n';
+                    out += kLineWidth;
+                }
+            }
+    return text;
+}
+
+bool writeCubeLut(const cv::Mat& lut, std::string path) {
+    std::string why;
+    std::string text = cubeText(lut, &why);
+    if (text.empty()) {
+        std::cout << "Not writing " << path << ": " << why << std::endl;
+        return false;
+    }
+    WriteResult result = replaceFileContents(path, text);
+    if (result.outcome == WriteOutcome::NotOpened) {
+        std::cout << "File Not Opened" << std::endl;
+        return false;
+    }
+    if (result.outcome == WriteOutcome::Failed) {
+        std::cout << "Could not write " << path << ": " << result.reason << std::endl;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tintsmith

@@ -1,0 +1,99 @@
+// The run from start-up to the exit code: the phases in their fixed order, and
+// the one place where anything a phase throws is caught and told.
+#include <cstdio>
+#include <iostream>
+
+#include <opencv2/highgui.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "platform/platform.hpp"
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+
+const char* const kSettingsTitle = "Settings";
+const char* const kDetectionTitle = "ColorChecker detection | Press ESC when ready to create LUT";
+const char* const kResultTitle = "Image and areas used to create LUTs | Press any key to exit";
+
+Source sourceOf(const Settings& settings) {
+    if (settings.useFile) return Source::File;
+    if (settings.useCamera) return Source::Camera;
+    return Source::None;
+}
+
+void createWindow(const std::string& title) {
+    // GUI_NORMAL keeps Qt's toolbar and wheel zoom away: one image pixel per window pixel.
+    cv::namedWindow(title, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
+}
+
+namespace {
+
+// One line, whatever the exception's text holds.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+int runPhases(const char*& phase) {
+    phase = "looking up the working folder";
+    const WorkingPaths paths = buildWorkingPaths(platform::documentsFolder());
+
+    phase = "showing the Settings window";
+    const Settings settings = runSettingsWindow();
+
+    phase = "preparing the reference colours";
+    const ChartReference reference = chartReference(settings.chartChoice);
+
+    phase = "acquiring the chart image";
+    cv::Mat image;
+    switch (sourceOf(settings)) {
+        case Source::File:
+            image = cv::imread(paths.referenceImage, cv::IMREAD_COLOR);
+            if (image.empty()) {
+                std::cout << "Invalid Image!" << std::endl;
+                return kExitInvalidImage;
+            }
+            break;
+        case Source::Camera: {
+            cv::VideoCapture capture;
+            if (!capture.open(settings.cameraIndex, cv::CAP_ANY)) {
+                std::cout << "Unable to open camera!" << std::endl;
+                return kExitNoCamera;
+            }
+            image = runPreviewLoop(capture, reference.detectorType);
+            break;
+        }
+        case Source::None:
+            break;
+    }
+
+    phase = "detecting the chart";
+    const CheckerList checkers = detectCharts(image, reference.detectorType);
+    if (checkers.empty()) {
+        std::printf("ChartColor not detected \n");
+        std::fflush(stdout);
+        return kExitNoChart;
+    }
+
+    phase = "fitting the correction and writing the LUT files";
+    return runResultPhase(image, checkers, reference, settings.batchMode, paths);
+}
+
+}  // namespace
+
+int runCalibration() {
+    const char* phase = "starting";
+    try {
+        return runPhases(phase);
+    } catch (const cv::Exception& error) {
+        std::cout << "Stopped while " << phase << ": " << oneLine(error.err)
+                  << (error.func.empty() ? "" : " (in " + error.func + ")") << std::endl;
+    } catch (const std::exception& error) {
+        std::cout << "Stopped while " << phase << ": " << oneLine(error.what()) << std::endl;
+    }
+    return kExitIncomplete;
+}
+
+}  // namespace tintsmith

@@ -1,0 +1,30 @@
+// Conversions between 8-bit BGR files and the model's RGB 0..1 domain, and the
+// correction sequence that the LUT export and the batch share.
+#include <opencv2/imgproc.hpp>
+
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+
+cv::Mat bgrToModelInput(cv::Mat bgr) {
+    cv::Mat rgb;
+    cv::cvtColor(bgr, rgb, cv::COLOR_BGR2RGB);
+    rgb.convertTo(rgb, CV_64F, 1, 0);
+    rgb.convertTo(rgb, -1, 1.0 / 255, 0);
+    return rgb;
+}
+
+cv::Mat modelOutputToBgr(const cv::Mat& rgb) {
+    cv::Mat scaled = rgb * 255.0;
+    cv::Mat bytes;
+    scaled.convertTo(bytes, CV_8UC3, 1, 0);  // rounds and saturates
+    cv::Mat bgr;
+    cv::cvtColor(bytes, bgr, cv::COLOR_RGB2BGR);
+    return bgr;
+}
+
+cv::Mat correctImage(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model) {
+    return modelOutputToBgr(model.infer(bgrToModelInput(bgr), false));
+}
+
+}  // namespace tintsmith

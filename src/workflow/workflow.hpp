@@ -1,0 +1,257 @@
+// The calibration workflow: the settings record, the working paths, the exit
+// codes and the phase functions in the order a run calls them.
+// Sections: run · working paths · chart catalogue · image source ·
+// fit and result · LUT transform · cube file · batch · file output.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/mcc.hpp>
+#include <opencv2/videoio.hpp>
+
+namespace tintsmith {
+
+// ---------------------------------------------------------------------------
+// Run: exit codes, the settings record and the driver.
+// ---------------------------------------------------------------------------
+
+enum ExitCode : int {
+    kExitDone = 0,          // the result window was closed with a key
+    kExitInvalidImage = 1,  // file source and cc.jpg unreadable
+    kExitNoChart = 2,       // the final detection found no chart
+    kExitNoCamera = 3,      // camera source and the camera would not open
+    kExitIncomplete = 4,    // the run could not produce all it set out to
+};
+
+// What the user chose in the Settings window.
+struct Settings {
+    bool useFile = true;
+    bool useCamera = false;
+    int cameraIndex = 0;  // 0..3
+    int chartChoice = 0;  // 0..6, in the order of the Settings window
+    bool batchMode = false;
+};
+
+enum class Source { None, File, Camera };
+
+// The file source wins over the camera; both clear means no source.
+Source sourceOf(const Settings& settings);
+
+// One whole run from start-up to the exit code. Never throws.
+int runCalibration();
+
+// Window titles.
+extern const char* const kSettingsTitle;
+extern const char* const kDetectionTitle;
+extern const char* const kResultTitle;
+
+// Creates a HighGUI window sized to its image, without Qt's toolbar and zoom.
+void createWindow(const std::string& title);
+
+// ---------------------------------------------------------------------------
+// Settings window.
+// ---------------------------------------------------------------------------
+
+enum class LastSource { File, Camera };
+
+struct SettingsState {
+    Settings settings;
+    LastSource lastSource = LastSource::File;
+    bool chartBoxes[7] = {true, false, false, false, false, false, false};
+};
+
+constexpr int kSettingsWidth = 550;
+constexpr int kSettingsHeight = 200;
+
+// One frame of the Settings window into `frame` (550 x 200, 8-bit BGR): clears,
+// draws every control, applies the two exclusion rules. Returns true when
+// "Use selected settings" was clicked. Needs ui::init of the window first.
+bool settingsFrame(SettingsState& state, cv::Mat& frame);
+
+// Shows the Settings window until ESC or the button; returns what was shown.
+Settings runSettingsWindow();
+
+// ---------------------------------------------------------------------------
+// Working paths.
+// ---------------------------------------------------------------------------
+
+struct WorkingPaths {
+    std::string documents;       // "" when the lookup failed
+    std::string referenceImage;  // .../Tintsmith/cc.jpg
+    std::string inputPhotos;     // .../Tintsmith/Photos/   (trailing separator)
+    std::string outputPhotos;    // .../Tintsmith/ccPhotos/ (trailing separator)
+    std::string lattice;         // .../Tintsmith/original.png
+    std::string lutImage;        // .../Tintsmith/cc_LUT.png
+    std::string cube;            // .../Tintsmith/cc_LUT.cube
+};
+
+WorkingPaths buildWorkingPaths(const std::string& documents);
+
+// The reference image path with its extension replaced by "_LUT.png".
+std::string lutImagePathFor(const std::string& referenceImagePath);
+
+// ---------------------------------------------------------------------------
+// Chart catalogue.
+// ---------------------------------------------------------------------------
+
+struct ChartReference {
+    int detectorType = cv::mcc::MCC24;
+    bool builtIn = false;                                  // use constColor
+    cv::ccm::CONST_COLOR constColor = cv::ccm::COLORCHECKER_Macbeth;
+    cv::Mat colours;  // 24 x 1 CV_64FC3 sRGB in 0..1, or empty when builtIn
+    int patchCount = 24;  // patches the reference describes
+};
+
+constexpr int kChartChoices = 7;
+extern const char* const kChartLabels[kChartChoices];
+
+// The reference for chart choice 0..6.
+ChartReference chartReference(int chartChoice);
+
+// The constant 0..255 table of a table-backed choice (0, 2, 3, 4), else empty.
+cv::Mat referenceTable(int chartChoice);
+
+// ---------------------------------------------------------------------------
+// Image source and chart detection.
+// ---------------------------------------------------------------------------
+
+using CheckerList = std::vector<cv::Ptr<cv::mcc::CChecker>>;
+
+// A new detector, default parameters, at most one chart, no network. An empty
+// or too small image is never handed to the detector and finds nothing.
+CheckerList detectCharts(const cv::Mat& image, int detectorType);
+
+// Outlines every checker into `image` in green, thickness 2.
+void outlineCharts(cv::Mat& image, const CheckerList& checkers);
+
+// One preview pass: detects on `frame`, outlines into a deep copy, prints the
+// "not detected" line when nothing was found. Returns the preview image.
+cv::Mat previewFrame(const cv::Mat& frame, int detectorType);
+
+// Runs the live detection window on an opened capture until ESC or the end of
+// the stream; returns the last raw frame (empty when none came).
+cv::Mat runPreviewLoop(cv::VideoCapture& capture, int detectorType);
+
+// ---------------------------------------------------------------------------
+// Fit and result.
+// ---------------------------------------------------------------------------
+
+// The mean patch colours of one chart as N x 1, 3 channels, scaled to 0..1.
+cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker);
+
+struct FitResult {
+    bool ok = false;
+    std::string failure;  // one line for the console when !ok
+    std::optional<cv::ccm::ColorCorrectionModel> model;
+    double loss = 0;
+};
+
+// Builds and runs the model for `reference`; refuses a patch count that does
+// not match and turns a library failure into words.
+FitResult fitModel(const cv::Mat& measured, const ChartReference& reference);
+
+// One chart of the result phase, without any window: outlines it into `image`,
+// fits the model, draws "Loss: ..." and exports the LUT files (and the batch).
+// Returns true when everything asked for was produced; each failure is told
+// on its own console line.
+bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
+                 const ChartReference& reference, bool batchMode, const WorkingPaths& paths);
+
+// The result window: every chart exported and shown, then a wait for any key.
+// Returns kExitDone, or kExitIncomplete when something was not produced.
+int runResultPhase(cv::Mat& image, const CheckerList& checkers, const ChartReference& reference,
+                   bool batchMode, const WorkingPaths& paths);
+
+// ---------------------------------------------------------------------------
+// LUT transform and the correction sequence.
+// ---------------------------------------------------------------------------
+
+// 8-bit BGR -> CV_64FC3 RGB in 0..1.
+cv::Mat bgrToModelInput(cv::Mat bgr);
+
+// CV_64FC3 RGB (any range) -> 8-bit BGR, rounded and saturated.
+cv::Mat modelOutputToBgr(const cv::Mat& rgb);
+
+// bgrToModelInput, infer (not linear), modelOutputToBgr.
+cv::Mat correctImage(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model);
+
+// Corrected colours of one fitted model, remembered per 24-bit colour so that
+// every distinct colour goes through the model's own infer only once. The
+// tables are allocated on first use and only touched pages cost memory.
+struct CorrectionCache {
+    std::shared_ptr<std::uint8_t> table;  // 3 bytes (B, G, R) per colour, 48 MiB
+    std::shared_ptr<std::uint8_t> known;  // 1 bit per colour, 2 MiB
+    std::size_t evaluated = 0;            // colours sent through infer so far
+};
+
+// The same result as correctImage, byte for byte, from the cache; colours not
+// seen before are corrected through `model` and remembered.
+cv::Mat correctImageCached(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
+                           CorrectionCache& cache);
+
+// ---------------------------------------------------------------------------
+// Cube file.
+// ---------------------------------------------------------------------------
+
+constexpr int kLutSize = 64;
+
+// The cube text for the top-left 512 x 512 of an 8-bit BGR continuous LUT
+// image; "" with `why` set when the image cannot be used.
+std::string cubeText(const cv::Mat& lut, std::string* why = nullptr);
+
+// Writes the cube file (CR LF lines, "%f" values, locale-independent) through
+// a temporary file. Prints one line and returns false on any failure.
+bool writeCubeLut(const cv::Mat& lut, std::string path);
+
+// ---------------------------------------------------------------------------
+// Batch correction.
+// ---------------------------------------------------------------------------
+
+struct BatchReport {
+    int corrected = 0;
+    int skipped = 0;  // not images, or no writer for the name: told, not failures
+    int failed = 0;   // listed or written unsuccessfully: the run is incomplete
+};
+
+// Corrects every file of `inputFolder` (no recursion) into `outputFolder` under
+// its own name. One console line per skipped or failed entry.
+BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder,
+                               cv::ccm::ColorCorrectionModel model);
+
+// The part of a path after its last '/' or '\'.
+std::string fileNameOf(const std::string& path);
+
+// ---------------------------------------------------------------------------
+// File output.
+// ---------------------------------------------------------------------------
+
+// Writes all of `bytes` to `stream` and syncs it; false on any error.
+bool writeAndSync(std::FILE* stream, const std::string& bytes);
+
+// Opens the temporary file; tests swap it to inject failing streams.
+using StreamOpener = std::function<std::FILE*(const std::string& path)>;
+
+enum class WriteOutcome { Written, NotOpened, Failed };
+
+struct WriteResult {
+    WriteOutcome outcome = WriteOutcome::Written;
+    std::string reason;  // the system's words when not written
+};
+
+// Writes `bytes` to a temporary file beside `path` and renames it over `path`
+// once complete and flushed. On failure the old file is left as it was and
+// no temporary file remains.
+WriteResult replaceFileContents(const std::string& path, const std::string& bytes,
+                                const StreamOpener& open = nullptr);
+
+// Encodes `image` by the extension of `path` and writes it as above. Prints one
+// line naming the file on failure.
+bool writeImageFile(const std::string& path, const cv::Mat& image);
+
+}  // namespace tintsmith

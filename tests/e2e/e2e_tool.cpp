@@ -1,0 +1,127 @@
+// Test data and checks for the end-to-end tests, so the scripts need no
+// image tools of their own.
+//   lattice OUT                 the identity lattice (512 x 512)
+//   image KIND OUT              a test photo: noise, grey, deep, tiny, huge, alpha, small-lattice
+//   from-chart KIND IN OUT      the chart photo IN made grey, 16-bit or huge
+//   cube-matches CUBE PNG       the cube holds the PNG LUT entry for entry
+//   same-pixels A B             two images decode to the same pixels
+//   size IMAGE                  prints "W H C depth"
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+cv::Mat identityLattice(int side) {
+    cv::Mat lattice(side, side, CV_8UC3);
+    const int tile = side / 8;
+    auto level = [tile](int i) { return static_cast<uchar>(std::lround(i * 255.0 / (tile - 1))); };
+    for (int k = 0; k < 64; ++k)
+        for (int y = 0; y < tile; ++y)
+            for (int x = 0; x < tile; ++x)
+                lattice.at<cv::Vec3b>(tile * (k / 8) + y, tile * (k % 8) + x) =
+                    cv::Vec3b(level(k * (tile - 1) / 63), level(y), level(x));
+    return lattice;
+}
+
+// Smooth colourful noise: no chart in it, but not a flat image either.
+cv::Mat noise(cv::Size size) {
+    cv::Mat small(size.height / 16 + 1, size.width / 16 + 1, CV_8UC3);
+    cv::RNG rng(7);
+    rng.fill(small, cv::RNG::UNIFORM, 0, 256);
+    cv::Mat big;
+    cv::resize(small, big, size, 0, 0, cv::INTER_CUBIC);
+    return big;
+}
+
+int usage() {
+    std::cout << "usage: e2e_tool lattice|image|from-chart|cube-matches|same-pixels|size ..." << std::endl;
+    return 2;
+}
+
+int cubeMatches(const std::string& cubePath, const std::string& pngPath) {
+    cv::Mat lut = cv::imread(pngPath, cv::IMREAD_COLOR);
+    std::ifstream cube(cubePath, std::ios::binary);
+    std::string line;
+    if (lut.rows != 512 || lut.cols != 512 || !std::getline(cube, line) || line != "LUT_3D_SIZE 64\r") {
+        std::cout << "bad header or LUT image" << std::endl;
+        return 1;
+    }
+    long entry = 0;
+    for (int k = 0; k < 64; ++k)
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x, ++entry) {
+                cv::Vec3b p = lut.at<cv::Vec3b>(64 * (k / 8) + y, 64 * (k % 8) + x);
+                char expected[64];
+                std::snprintf(expected, sizeof expected, "%f %f %f\r", p[2] / 255.0, p[1] / 255.0,
+                              p[0] / 255.0);
+                if (!std::getline(cube, line) || line != expected) {
+                    std::cout << "entry " << entry << ": '" << line << "' expected '" << expected
+                              << "'" << std::endl;
+                    return 1;
+                }
+            }
+    if (std::getline(cube, line)) {
+        std::cout << "extra lines" << std::endl;
+        return 1;
+    }
+    std::cout << "cube matches " << entry << " entries" << std::endl;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return usage();
+    const std::string command = argv[1];
+    if (command == "lattice") return cv::imwrite(argv[2], identityLattice(512)) ? 0 : 1;
+    if (command == "image" && argc == 4) {
+        const std::string kind = argv[2];
+        cv::Mat image;
+        if (kind == "noise") image = noise({640, 480});
+        else if (kind == "tiny") image = cv::Mat(1, 1, CV_8UC3, cv::Scalar(10, 20, 30));
+        else if (kind == "alpha") {
+            cv::Mat bgr = noise({64, 48}), bgra;
+            cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
+            image = bgra;
+        } else if (kind == "deep") {
+            noise({64, 48}).convertTo(image, CV_16UC3, 257);
+        } else if (kind == "grey") {
+            cv::cvtColor(noise({64, 48}), image, cv::COLOR_BGR2GRAY);
+        } else if (kind == "photo") image = noise({320, 240});
+        else if (kind == "small-lattice") image = identityLattice(256);
+        else return usage();
+        return cv::imwrite(argv[3], image) ? 0 : 1;
+    }
+    if (command == "from-chart" && argc == 5) {
+        const std::string kind = argv[2];
+        cv::Mat chart = cv::imread(argv[3], cv::IMREAD_COLOR), image;
+        if (chart.empty()) return 1;
+        if (kind == "grey") cv::cvtColor(chart, image, cv::COLOR_BGR2GRAY);
+        else if (kind == "deep") chart.convertTo(image, CV_16UC3, 257);
+        else if (kind == "huge") cv::resize(chart, image, {8000, 6000}, 0, 0, cv::INTER_LINEAR);
+        else return usage();
+        return cv::imwrite(argv[4], image) ? 0 : 1;
+    }
+    if (command == "cube-matches" && argc == 4) return cubeMatches(argv[2], argv[3]);
+    if (command == "same-pixels" && argc == 4) {
+        cv::Mat a = cv::imread(argv[2], cv::IMREAD_UNCHANGED), b = cv::imread(argv[3], cv::IMREAD_UNCHANGED);
+        bool same = !a.empty() && a.size() == b.size() && a.type() == b.type() &&
+                    cv::norm(a, b, cv::NORM_INF) == 0;
+        std::cout << (same ? "same" : "different") << std::endl;
+        return same ? 0 : 1;
+    }
+    if (command == "size") {
+        cv::Mat image = cv::imread(argv[2], cv::IMREAD_UNCHANGED);
+        std::cout << image.cols << " " << image.rows << " " << image.channels() << " "
+                  << (image.depth() == CV_8U ? 8 : 16) << std::endl;
+        return image.empty() ? 1 : 0;
+    }
+    return usage();
+}

@@ -1,0 +1,101 @@
+# Helpers for end-to-end tests: the real program in a sandbox HOME on the
+# test display, driven by xdotool. Every wait has a limit, and the program a
+# test started is ended when the test ends, whatever happens.
+set -uo pipefail
+
+: "${TINTSMITH:?path of the program}"
+: "${E2E_TOOL:?path of the e2e tool}"
+: "${ASSETS:?path of the assets folder}"
+: "${DISPLAY:?the tests need a display}"
+
+PID=""
+SANDBOXES=()
+unset XDG_CONFIG_HOME
+
+# A fresh HOME with an empty working folder (Photos and ccPhotos included);
+# sets HOME, WORK, OUT and ERR. Each case of a test starts with one.
+new_sandbox() {
+    SANDBOX=$(mktemp -d /tmp/tintsmith-e2e.XXXXXX)
+    SANDBOXES+=("$SANDBOX")
+    export HOME="$SANDBOX"
+    WORK="$HOME/Documents/Tintsmith"
+    OUT="$SANDBOX/stdout.txt"
+    ERR="$SANDBOX/stderr.txt"
+    mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
+}
+
+cleanup() {
+    if [ -n "$PID" ] && kill -0 "$PID" 2>/dev/null; then kill -9 "$PID" 2>/dev/null; fi
+    for box in "${SANDBOXES[@]}"; do rm -rf "$box"; done
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    [ -f "$OUT" ] && { echo "--- program stdout:"; cat "$OUT"; }
+    exit 1
+}
+
+# The sample chart photo and the identity lattice in the working folder.
+seed_inputs() {
+    cp "$ASSETS/cc.jpg" "$WORK/cc.jpg"
+    "$E2E_TOOL" lattice "$WORK/original.png" || fail "could not make the lattice"
+}
+
+start_program() {
+    (cd "$SANDBOX" && exec "$TINTSMITH" >"$OUT" 2>"$ERR") &
+    PID=$!
+}
+
+# Prints the id of the visible window of our program titled exactly $1.
+wait_window() {
+    local title=$1 limit=${2:-60} id=""
+    local deadline=$((SECONDS + limit))
+    while [ "$SECONDS" -lt "$deadline" ]; do
+        kill -0 "$PID" 2>/dev/null || fail "program ended before window '$title' appeared"
+        id=$(xdotool search --onlyvisible --pid "$PID" --name "^${title//|/\\|}\$" 2>/dev/null | head -n 1)
+        [ -n "$id" ] && { sleep 0.3; echo "$id"; return 0; }
+        sleep 0.2
+    done
+    fail "window '$title' did not appear within ${limit}s"
+}
+
+# True when our program shows a window titled exactly $1 now.
+has_window() {
+    [ -n "$(xdotool search --onlyvisible --pid "$PID" --name "^${1//|/\\|}\$" 2>/dev/null)" ]
+}
+
+key() { xdotool windowfocus --sync "$1" 2>/dev/null; xdotool key "$2"; }
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.15; }
+
+# Waits for the program to end and sets STATUS to its exit code.
+wait_exit() {
+    local limit=${1:-120} deadline=$((SECONDS + ${1:-120}))
+    while kill -0 "$PID" 2>/dev/null; do
+        [ "$SECONDS" -lt "$deadline" ] || { kill -9 "$PID"; fail "program still running after ${limit}s"; }
+        sleep 0.2
+    done
+    wait "$PID"
+    STATUS=$?
+    PID=""
+}
+
+expect_status() { [ "$STATUS" -eq "$1" ] || fail "exit code $STATUS, expected $1"; }
+expect_stdout() { [ "$(cat "$OUT")" == "$1" ] || fail "stdout was '$(cat "$OUT")', expected '$1'"; }
+expect_stdout_has() { grep -qF -- "$1" "$OUT" || fail "stdout lacks '$1'"; }
+expect_file() { [ -f "$1" ] || fail "missing $1"; }
+expect_no_file() { [ ! -e "$1" ] || fail "unexpected $1"; }
+
+# The Settings window, passed with ESC: the run goes on with what it shows.
+pass_settings() {
+    local id
+    id=$(wait_window "Settings")
+    key "$id" Escape
+}
+
+# The result window, closed with a key.
+close_result() {
+    local id
+    id=$(wait_window "Image and areas used to create LUTs | Press any key to exit" "${1:-120}")
+    key "$id" space
+}

@@ -1,0 +1,40 @@
+# The file-source workflow from the Settings window to the exit code.
+source "$E2E_LIB"
+
+echo "case: a chart photo gives both LUT files and exit 0 after a key"
+new_sandbox
+seed_inputs
+start_program
+pass_settings
+close_result
+wait_exit
+expect_status 0
+expect_stdout ""
+"$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "512 512 3 8" || fail "cc_LUT.png is not 512 x 512 8-bit colour"
+[ "$(stat -c %s "$WORK/cc_LUT.cube")" -eq 7340048 ] || fail "cc_LUT.cube has the wrong size"
+"$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" || fail "cube and PNG LUT differ"
+ls "$WORK" | grep -q tmp && fail "a temporary file was left behind"
+
+echo "case: a missing cc.jpg gives 'Invalid Image!' and 1, and no window after Settings"
+new_sandbox
+"$E2E_TOOL" lattice "$WORK/original.png"
+start_program
+pass_settings
+wait_exit 60
+expect_status 1
+expect_stdout "Invalid Image!"
+expect_no_file "$WORK/cc_LUT.png"
+
+echo "case: a photo without a chart gives 2 and writes nothing"
+new_sandbox
+"$E2E_TOOL" image noise "$WORK/cc.jpg"
+"$E2E_TOOL" lattice "$WORK/original.png"
+start_program
+pass_settings
+wait_exit 60
+expect_status 2
+expect_stdout "ChartColor not detected "
+expect_no_file "$WORK/cc_LUT.png"
+expect_no_file "$WORK/cc_LUT.cube"
+
+echo "PASS"
