@@ -16,6 +16,9 @@ cv::Mat bgrToModelInput(cv::Mat bgr) {
 
 cv::Mat modelOutputToBgr(const cv::Mat& rgb) {
     cv::Mat scaled = rgb * 255.0;
+    // Rounding goes through int: far out-of-range values would wrap around
+    // instead of saturating, so bring them within reach of 0 and 255 first.
+    scaled = cv::min(cv::max(scaled, -1.0), 256.0);
     cv::Mat bytes;
     scaled.convertTo(bytes, CV_8UC3, 1, 0);  // rounds and saturates
     cv::Mat bgr;

@@ -1,0 +1,87 @@
+// Output files are replaced only by complete, flushed temporary files.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+namespace {
+
+struct FileOutput : ::testing::Test {
+    void SetUp() override {
+        folder = ::testing::TempDir() + "output_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        ASSERT_EQ(std::system(("rm -rf '" + folder + "' && mkdir -p '" + folder + "'").c_str()), 0);
+    }
+    std::string read(const std::string& name) {
+        std::ifstream file(folder + name, std::ios::binary);
+        std::ostringstream content;
+        content << file.rdbuf();
+        return content.str();
+    }
+    // Files in the folder (folders are not listed).
+    int entries() {
+        std::vector<cv::String> found;
+        cv::glob(folder + "*", found, false);
+        return static_cast<int>(found.size());
+    }
+    std::string folder;
+};
+
+TEST_F(FileOutput, ReplacesAnOldFileWhole) {
+    std::ofstream(folder + "a.txt") << "old contents that are longer";
+    WriteResult result = replaceFileContents(folder + "a.txt", "new");
+    EXPECT_EQ(result.outcome, WriteOutcome::Written);
+    EXPECT_EQ(read("a.txt"), "new");
+    EXPECT_EQ(entries(), 1);  // no temporary file remains
+}
+
+// /dev/full accepts the open and fails the write with ENOSPC, like a full disk.
+TEST_F(FileOutput, AFullDiskIsReportedAndTheOldFileStays) {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    EXPECT_FALSE(writeAndSync(full, std::string(100000, 'x')));
+    std::fclose(full);
+
+    std::ofstream(folder + "cc_LUT.cube") << "older";
+    WriteResult result = replaceFileContents(folder + "cc_LUT.cube", std::string(100000, 'x'),
+                                             [](const std::string&) { return std::fopen("/dev/full", "wb"); });
+    EXPECT_EQ(result.outcome, WriteOutcome::Failed);
+    EXPECT_FALSE(result.reason.empty());
+    EXPECT_EQ(read("cc_LUT.cube"), "older");
+    EXPECT_EQ(entries(), 1);
+}
+
+TEST_F(FileOutput, AFolderInTheWayFailsAndLeavesNoTemporaryFile) {
+    ASSERT_EQ(std::system(("mkdir '" + folder + "cc_LUT.png'").c_str()), 0);
+    WriteResult result = replaceFileContents(folder + "cc_LUT.png", "png");
+    EXPECT_EQ(result.outcome, WriteOutcome::Failed);
+    EXPECT_EQ(entries(), 0);  // glob lists files only: the folder is not counted
+}
+
+TEST_F(FileOutput, AMissingFolderIsNotOpened) {
+    EXPECT_EQ(replaceFileContents(folder + "no/such.txt", "x").outcome, WriteOutcome::NotOpened);
+}
+
+TEST_F(FileOutput, ImagesAreEncodedByTheirExtension) {
+    cv::Mat image(8, 8, CV_8UC3, cv::Scalar(1, 2, 3));
+    EXPECT_TRUE(writeImageFile(folder + "IMG_0001.JPG", image));
+    EXPECT_TRUE(writeImageFile(folder + "a.png", image));
+    EXPECT_EQ(read("IMG_0001.JPG").substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(read("a.png").substr(1, 3), "PNG");
+    EXPECT_EQ(cv::norm(cv::imread(folder + "a.png"), image, cv::NORM_INF), 0);
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(writeImageFile(folder + "notes.txt", image));
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("notes.txt"), std::string::npos);
+    EXPECT_EQ(entries(), 2);
+}
+
+}  // namespace
+}  // namespace tintsmith
