@@ -1,4 +1,11 @@
 // Tintsmith: a colour chart photo in, a 3D LUT out. Takes no arguments.
+#include <opencv2/core/utils/logging.hpp>
+
 #include "workflow/workflow.hpp"
 
-int main() { return tintsmith::runCalibration(); }
+int main() {
+    // The run tells every failure in its own words; the library's warnings
+    // about the same files would only repeat them.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+    return tintsmith::runCalibration();
+}

@@ -3,11 +3,16 @@
 //   lattice OUT                 the identity lattice (512 x 512)
 //   image KIND OUT              a test photo: noise, grey, deep, tiny, huge, alpha, small-lattice
 //   from-chart KIND IN OUT      the chart photo IN made grey, 16-bit or huge
+//   sequence KIND DIR            frames DIR/frame_000.png...: "counted" (1000 solid
+//                               frames, index i in blue i % 256 and green i / 256)
+//                               or "mixed" (chart, no chart, chart)
+//   frame-index IMAGE            prints the index a "counted" frame encodes
 //   cube-matches CUBE PNG       the cube holds the PNG LUT entry for entry
 //   same-pixels A B             two images decode to the same pixels
 //   size IMAGE                  prints "W H C depth"
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -108,6 +113,32 @@ int main(int argc, char** argv) {
         else if (kind == "huge") cv::resize(chart, image, {8000, 6000}, 0, 0, cv::INTER_LINEAR);
         else return usage();
         return cv::imwrite(argv[4], image) ? 0 : 1;
+    }
+    if (command == "sequence" && argc == 4) {
+        const std::string kind = argv[2], folder = argv[3];
+        auto write = [&](int i, const cv::Mat& frame) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/frame_%03d.png", i);
+            return cv::imwrite(folder + name, frame);
+        };
+        if (kind == "counted") {
+            for (int i = 0; i < 1000; ++i)
+                if (!write(i, cv::Mat(120, 160, CV_8UC3, cv::Scalar(i % 256, i / 256, 200)))) return 1;
+            return 0;
+        }
+        if (kind == "mixed" && argc == 4) {
+            cv::Mat chart = cv::imread(std::string(std::getenv("ASSETS")) + "/cc.jpg"), small;
+            cv::resize(chart, small, {930, 618}, 0, 0, cv::INTER_AREA);
+            return write(0, small) && write(1, noise(small.size())) && write(2, small) ? 0 : 1;
+        }
+        return usage();
+    }
+    if (command == "frame-index") {
+        cv::Mat frame = cv::imread(argv[2], cv::IMREAD_COLOR);
+        if (frame.empty()) return 1;
+        cv::Vec3b p = frame.at<cv::Vec3b>(0, 0);
+        std::cout << p[0] + 256 * p[1] << std::endl;
+        return 0;
     }
     if (command == "cube-matches" && argc == 4) return cubeMatches(argv[2], argv[3]);
     if (command == "same-pixels" && argc == 4) {
