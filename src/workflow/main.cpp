@@ -1,5 +1,5 @@
 // Tintsmith: a colour chart photo in, a 3D LUT out. Takes no arguments.
-#include <opencv2/core/utils/logging.hpp>
+#include <opencv2/core/utils/logger.hpp>
 
 #include "workflow/workflow.hpp"
 
