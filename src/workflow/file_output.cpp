@@ -41,6 +41,8 @@ WriteResult replaceFileContents(const std::string& path, const std::string& byte
     if (!platform::replaceFile(temporary, path)) {
         int renameError = errno ? errno : EIO;
         platform::removeFile(temporary);
+        if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST)
+            return {WriteOutcome::Failed, "a folder of that name is in the way"};
         return {WriteOutcome::Failed, std::strerror(renameError)};
     }
     return {};
