@@ -31,7 +31,7 @@ tools/check_windows_syntax.sh || status=1
 echo "== Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTINTSMITH_SANITIZE=ON -DTINTSMITH_BENCH=OFF >/dev/null
 cmake --build build-sanitize -j"$jobs" --target tintsmith_tests
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions="$PWD/tools/lsan.supp":print_suppressions=0 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --output-on-failure -j"$jobs" -L unit || status=1
 
 exit "$status"

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
-
 #include <opencv2/highgui.hpp>
 
 #include "ui/ui.hpp"
@@ -46,9 +45,13 @@ void clearFrameFlags(ButtonFlags& button) {
 
 }  // namespace
 
-cv::Mat& targetImage() { return target; }
+cv::Mat& targetImage() {
+    return target;
+}
 
-char* formatBuffer() { return formatText; }
+char* formatBuffer() {
+    return formatText;
+}
 
 void init(const std::string& windowName) {
     setActiveWindow(windowName);
@@ -71,20 +74,35 @@ WindowContext& registerContext(const std::string& windowName) {
     return ctx;
 }
 
-void setActiveWindow(const std::string& windowName) { activeName = windowName; }
+void setActiveWindow(const std::string& windowName) {
+    activeName = windowName;
+}
 
 // Records only: the flags set here are cleared by endFrame, never here.
 void mouseHandler(int event, int x, int y, int /*flags*/, void* userData) {
     auto* ctx = static_cast<WindowContext*>(userData);
     if (ctx == nullptr) return;
     switch (event) {
-        case cv::EVENT_LBUTTONDOWN: recordPress(ctx->left, ctx->any); break;
-        case cv::EVENT_RBUTTONDOWN: recordPress(ctx->right, ctx->any); break;
-        case cv::EVENT_MBUTTONDOWN: recordPress(ctx->middle, ctx->any); break;
-        case cv::EVENT_LBUTTONUP: recordRelease(ctx->left, ctx->any); break;
-        case cv::EVENT_RBUTTONUP: recordRelease(ctx->right, ctx->any); break;
-        case cv::EVENT_MBUTTONUP: recordRelease(ctx->middle, ctx->any); break;
-        default: break;  // moves, double clicks and the wheel only move the pointer
+        case cv::EVENT_LBUTTONDOWN:
+            recordPress(ctx->left, ctx->any);
+            break;
+        case cv::EVENT_RBUTTONDOWN:
+            recordPress(ctx->right, ctx->any);
+            break;
+        case cv::EVENT_MBUTTONDOWN:
+            recordPress(ctx->middle, ctx->any);
+            break;
+        case cv::EVENT_LBUTTONUP:
+            recordRelease(ctx->left, ctx->any);
+            break;
+        case cv::EVENT_RBUTTONUP:
+            recordRelease(ctx->right, ctx->any);
+            break;
+        case cv::EVENT_MBUTTONUP:
+            recordRelease(ctx->middle, ctx->any);
+            break;
+        default:
+            break;  // moves, double clicks and the wheel only move the pointer
     }
     ctx->pointerX = x;
     ctx->pointerY = y;

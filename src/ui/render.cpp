@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
 #include <opencv2/imgproc.hpp>
 
 #include "ui/ui.hpp"
@@ -57,7 +56,8 @@ int textWidth(const std::string& text, double fontScale) {
     return cv::getTextSize(text, kFont, fontScale, 1, &baseline).width;
 }
 
-void drawText(const std::string& text, cv::Point origin, double fontScale, const cv::Scalar& colour) {
+void drawText(const std::string& text, cv::Point origin, double fontScale,
+              const cv::Scalar& colour) {
     cv::putText(targetImage(), text, origin, kFont, fontScale, colour, 1, cv::LINE_AA);
 }
 
@@ -69,7 +69,9 @@ int trackX(const cv::Rect& rect, const SliderSettings& settings, double u) {
 }
 
 // The top of the bar, halfway down the slider rectangle.
-int barTop(const cv::Rect& rect) { return rect.y + rect.height / 2; }
+int barTop(const cv::Rect& rect) {
+    return rect.y + rect.height / 2;
+}
 
 // Formats one slider label into the shared format buffer.
 const char* sliderLabel(const SliderSettings& settings, double u) {
@@ -123,13 +125,15 @@ void renderTickBoxLabel(const cv::Rect& shrunkBox, const std::string& label, int
 // Slider: bar, groove, scale, then the handle with its value label.
 // ---------------------------------------------------------------------------
 
-void renderSlider(const cv::Rect& rect, Interaction look, double value, const SliderSettings& settings) {
+void renderSlider(const cv::Rect& rect, Interaction look, double value,
+                  const SliderSettings& settings) {
     const int cy = barTop(rect);
     const double range = settings.max - settings.min;
 
     // bar and groove
     const bool hover = look != Interaction::Outside;
-    drawPanel({rect.x + 14, cy, rect.width - 28, 7}, hover ? kBarBorderHover : kBarBorder, kBarFill);
+    drawPanel({rect.x + 14, cy, rect.width - 28, 7}, hover ? kBarBorderHover : kBarBorder,
+              kBarFill);
     cv::line(targetImage(), {rect.x + 15, cy + 5}, {rect.x + rect.width - 16, cy + 5}, kGroove, 1,
              cv::LINE_8);
 
@@ -157,19 +161,22 @@ void renderSlider(const cv::Rect& rect, Interaction look, double value, const Sl
     renderSliderHandle(rect, look, value, settings);
 }
 
-void renderSliderMark(const cv::Rect& rect, const SliderSettings& settings, double value, bool labelled) {
+void renderSliderMark(const cv::Rect& rect, const SliderSettings& settings, double value,
+                      bool labelled) {
     const double f = settings.fontScale;
     const int cy = barTop(rect);
     const int px = trackX(rect, settings, value);
-    cv::line(targetImage(), {px, cy}, {px, cy - static_cast<int>(std::lround(f * 8 / kSliderBaseScale))},
-             kScaleMark, 1, cv::LINE_8);
+    cv::line(targetImage(), {px, cy},
+             {px, cy - static_cast<int>(std::lround(f * 8 / kSliderBaseScale))}, kScaleMark, 1,
+             cv::LINE_8);
     if (labelled) {
         const int baseline = cy - static_cast<int>(std::lround(f * 11 / kSliderBaseScale));
         drawCentredText({px, baseline}, sliderLabel(settings, value), f - 0.1);
     }
 }
 
-void renderSliderHandle(const cv::Rect& rect, Interaction look, double value, const SliderSettings& settings) {
+void renderSliderHandle(const cv::Rect& rect, Interaction look, double value,
+                        const SliderSettings& settings) {
     const double f = settings.fontScale;
     const double k = f / kSliderBaseScale;
     const int cy = barTop(rect);
@@ -214,7 +221,7 @@ void renderButtonBody(cv::Rect& rect, Interaction interaction, double fontScale)
         rect = shrunk(rect);
     }
 
-    const cv::Scalar& face = sunken ? kFaceSunken
+    const cv::Scalar& face = sunken                              ? kFaceSunken
                              : interaction == Interaction::Hover ? kFaceHover
                                                                  : kFaceOutside;
     cv::rectangle(image, rect, face, cv::FILLED, cv::LINE_8);

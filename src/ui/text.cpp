@@ -2,7 +2,6 @@
 // it works before ui::init and in any image.
 #include <cstdarg>
 #include <cstdio>
-
 #include <opencv2/imgproc.hpp>
 
 #include "ui/ui.hpp"
@@ -10,7 +9,8 @@
 namespace ui {
 
 cv::Scalar unpackColour(std::uint32_t packed) {
-    return cv::Scalar(packed & 0xFF, (packed >> 8) & 0xFF, (packed >> 16) & 0xFF, (packed >> 24) & 0xFF);
+    return cv::Scalar(packed & 0xFF, (packed >> 8) & 0xFF, (packed >> 16) & 0xFF,
+                      (packed >> 24) & 0xFF);
 }
 
 void formattedText(cv::Mat image, int x, int y, double fontScale, std::uint32_t colour,
@@ -25,7 +25,8 @@ void formattedText(cv::Mat image, int x, int y, double fontScale, std::uint32_t 
     // height so that y is the top
     targetImage() = image;
     int baseline = 0;
-    const int height = cv::getTextSize(formatBuffer(), cv::FONT_HERSHEY_SIMPLEX, fontScale, 1, &baseline).height;
+    const int height =
+        cv::getTextSize(formatBuffer(), cv::FONT_HERSHEY_SIMPLEX, fontScale, 1, &baseline).height;
     cv::putText(targetImage(), formatBuffer(), {x, y + height}, cv::FONT_HERSHEY_SIMPLEX, fontScale,
                 unpackColour(colour), 1, cv::LINE_AA, false);
 }

@@ -3,7 +3,6 @@
 // then draws from that decision alone.
 #include <algorithm>
 #include <cmath>
-
 #include <opencv2/imgproc.hpp>
 
 #include "ui/ui.hpp"
@@ -20,7 +19,9 @@ cv::Size textSize(const std::string& text, double fontScale) {
 }
 
 // Tick box and slider have only two looks: under the pointer or not.
-Interaction hoverLook(bool inside) { return inside ? Interaction::Hover : Interaction::Outside; }
+Interaction hoverLook(bool inside) {
+    return inside ? Interaction::Hover : Interaction::Outside;
+}
 
 }  // namespace
 
@@ -54,7 +55,8 @@ bool slider(cv::Mat image, int x, int y, int width, double& value, const SliderS
     // handle the drag: a held button over the slider moves the value to the
     // pointer; leaving the rectangle pauses the drag
     if (inside && ctx.any.isDown) {
-        const double t = std::clamp((ctx.pointerX - (x + 14)) / static_cast<double>(width - 28), 0.0, 1.0);
+        const double t =
+            std::clamp((ctx.pointerX - (x + 14)) / static_cast<double>(width - 28), 0.0, 1.0);
         value = settings.min + t * (settings.max - settings.min);
         if ((settings.options & SliderSnapToStep) && settings.step != 0) {
             // nearbyint in the default rounding mode: ties go to the even step

@@ -9,13 +9,13 @@ namespace tintsmith {
 
 namespace {
 
-constexpr double kFontScale = 0.4;         // every text and control of the window
+constexpr double kFontScale = 0.4;               // every text and control of the window
 constexpr std::uint32_t kTextColour = 0x000000;  // static labels, black
 const cv::Scalar kBackground(200, 200, 200, 0);  // light grey
-constexpr int kChartColumnX = 200;         // left edge of the chart column
-constexpr int kRowHeight = 15;             // tick boxes are stacked 15 pixels apart
+constexpr int kChartColumnX = 200;               // left edge of the chart column
+constexpr int kRowHeight = 15;                   // tick boxes are stacked 15 pixels apart
 constexpr int kEscKey = 27;
-constexpr int kFrameDelayMs = 20;          // the frame loop's pace
+constexpr int kFrameDelayMs = 20;  // the frame loop's pace
 
 // The camera index slider: whole numbers 0 to 3, one labelled segment each.
 ui::SliderSettings cameraSlider() {

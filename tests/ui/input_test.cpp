@@ -1,12 +1,12 @@
 // The input side of the UI layer fed through the real mouse handler, headless:
 // contexts come from registerContext, never from a HighGUI window.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
-
-#include <gtest/gtest.h>
 #include <opencv2/highgui.hpp>
+#include <string>
 
 #include "ui/ui.hpp"
 
@@ -15,7 +15,7 @@ namespace {
 const cv::Rect kWidget(10, 10, 20, 20);
 
 class InputTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ctx = &ui::registerContext("input");
         ui::setActiveWindow("input");
@@ -139,8 +139,13 @@ TEST(ContextLookup, AnUnknownNameGetsAnEmptyContextThatStays) {
 // Death tests re-run the binary for the one test, so nothing here leaks into
 // the other tests' process state.
 class FatalErrorDeathTest : public ::testing::Test {
-protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+  protected:
+    void SetUp() override {
+        previousStyle = GTEST_FLAG_GET(death_test_style);
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+    }
+    void TearDown() override { GTEST_FLAG_SET(death_test_style, previousStyle); }
+    std::string previousStyle;
 };
 
 // The death test reads the child's stderr; pointing stdout there and stderr
@@ -153,7 +158,8 @@ void stdoutOnly() {
 }
 
 const char kNoContext[] =
-    "^\\[UI\\] Fatal error \\(code 5\\): Unable to read context\\. Did you forget to call ui::init\\(\\)\\?\n$";
+    "^\\[UI\\] Fatal error \\(code 5\\): Unable to read context\\. Did you forget to call "
+    "ui::init\\(\\)\\?\n$";
 
 TEST_F(FatalErrorDeathTest, PrintsTheLineOnStdoutAndExitsWithMinusOne) {
     EXPECT_EXIT((stdoutOnly(), ui::fatalError(7, "disk on fire")), ::testing::ExitedWithCode(255),
@@ -168,12 +174,12 @@ TEST_F(FatalErrorDeathTest, EveryWidgetBeforeInitDiesWithCodeFive) {
         ui::setActiveWindow("");
         stdoutOnly();
     };
-    EXPECT_EXIT((beforeInit(), ui::tickBox(image, 0, 0, "x", state, 0.4)), ::testing::ExitedWithCode(255),
-                kNoContext);
+    EXPECT_EXIT((beforeInit(), ui::tickBox(image, 0, 0, "x", state, 0.4)),
+                ::testing::ExitedWithCode(255), kNoContext);
     EXPECT_EXIT((beforeInit(), ui::slider(image, 0, 0, 40, value, ui::SliderSettings())),
                 ::testing::ExitedWithCode(255), kNoContext);
-    EXPECT_EXIT((beforeInit(), ui::pushButton(image, 0, 0, "x", 0.4)), ::testing::ExitedWithCode(255),
-                kNoContext);
+    EXPECT_EXIT((beforeInit(), ui::pushButton(image, 0, 0, "x", 0.4)),
+                ::testing::ExitedWithCode(255), kNoContext);
     EXPECT_EXIT((beforeInit(), ui::endFrame()), ::testing::ExitedWithCode(255), kNoContext);
 }
 
