@@ -8,7 +8,7 @@
 //                               or "mixed" (chart, no chart, chart)
 //   frame-index IMAGE            prints the index a "counted" frame encodes
 //   cube-matches CUBE PNG       the cube holds the PNG LUT entry for entry
-//   same-pixels A B             two images decode to the same pixels
+//   same-pixels A B             two images decode to the same 8-bit colour pixels
 //   size IMAGE                  prints "W H C depth"
 #include <cmath>
 #include <cstdio>
@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
     }
     if (command == "cube-matches" && argc == 4) return cubeMatches(argv[2], argv[3]);
     if (command == "same-pixels" && argc == 4) {
-        cv::Mat a = cv::imread(argv[2], cv::IMREAD_UNCHANGED), b = cv::imread(argv[3], cv::IMREAD_UNCHANGED);
+        cv::Mat a = cv::imread(argv[2], cv::IMREAD_COLOR), b = cv::imread(argv[3], cv::IMREAD_COLOR);
         bool same = !a.empty() && a.size() == b.size() && a.type() == b.type() &&
                     cv::norm(a, b, cv::NORM_INF) == 0;
         std::cout << (same ? "same" : "different") << std::endl;

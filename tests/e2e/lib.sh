@@ -43,6 +43,8 @@ seed_inputs() {
 }
 
 start_program() {
+    # the pointer waits off every window, so nothing opens in its hover look
+    xdotool mousemove 1900 1150
     (cd "$SANDBOX" && exec "$TINTSMITH" >"$OUT" 2>"$ERR") &
     PID=$!
 }

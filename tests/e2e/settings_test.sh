@@ -1,0 +1,80 @@
+# The Settings window clicked for real: what it shows and where its choices go.
+source "$E2E_LIB"
+settings_title="Settings"
+result_title="Image and areas used to create LUTs | Press any key to exit"
+
+echo "case: the window opens 550 x 200 exactly as drawn off-screen"
+new_sandbox
+seed_inputs
+start_program
+id=$(wait_window "$settings_title")
+xdotool getwindowgeometry "$id" | grep -q "Geometry: 550x200" || fail "window is not 550 x 200"
+import -window "$id" "$SANDBOX/screen.png" || fail "no screenshot"
+"$UI_PROBE" "$SANDBOX/expected.png" || fail "could not render the frame"
+"$E2E_TOOL" same-pixels "$SANDBOX/screen.png" "$SANDBOX/expected.png" || fail "the window differs from its frame"
+key "$id" Escape
+close_result
+wait_exit
+expect_status 0
+
+echo "case: 'Use camera' then the button ends with 3 where no camera exists"
+new_sandbox
+seed_inputs
+start_program
+id=$(wait_window "$settings_title")
+click "$id" 20 50                   # "Use camera"
+click "$id" 50 170                  # "Use selected settings"
+wait_exit 60
+expect_status 3
+expect_stdout "Unable to open camera!"
+expect_no_file "$WORK/cc_LUT.png"
+
+echo "case: clearing the file box leaves no source: no chart, exit 2"
+new_sandbox
+seed_inputs
+start_program
+id=$(wait_window "$settings_title")
+click "$id" 20 35                   # "Use file cc.jpg" cleared
+key "$id" Escape
+wait_exit 60
+expect_status 2
+expect_stdout "ChartColor not detected "
+
+echo "case: another chart box changes the LUT written"
+lut_for_box() {  # $1: y of the chart box to click, or "" for the default
+    new_sandbox
+    seed_inputs
+    start_program
+    local id
+    id=$(wait_window "$settings_title")
+    [ -n "$1" ] && click "$id" 205 "$1"
+    key "$id" Escape
+    close_result
+    wait_exit
+    expect_status 0
+    cp "$WORK/cc_LUT.png" "$2"
+}
+keep=$(mktemp -d)
+lut_for_box "" "$keep/clone.png"
+lut_for_box 80 "$keep/legacy.png"   # "X-Rite Colorchecker Classic Legacy"
+"$E2E_TOOL" same-pixels "$keep/clone.png" "$keep/legacy.png" >/dev/null &&
+    { rm -rf "$keep"; fail "chart box 3 gave the same LUT as chart box 0"; }
+rm -rf "$keep"
+
+echo "case: batch mode ticked with a click corrects the photos"
+new_sandbox
+seed_inputs
+"$E2E_TOOL" image photo "$WORK/Photos/IMG_0001.JPG"
+"$E2E_TOOL" image photo "$WORK/Photos/b.png"
+start_program
+id=$(wait_window "$settings_title")
+click "$id" 205 165                 # "Batch Process Photos"
+click "$id" 50 170
+close_result
+wait_exit
+expect_status 0
+expect_stdout ""
+"$E2E_TOOL" size "$WORK/ccPhotos/IMG_0001.JPG" | grep -qx "320 240 3 8" || fail "IMG_0001.JPG not corrected"
+"$E2E_TOOL" size "$WORK/ccPhotos/b.png" | grep -qx "320 240 3 8" || fail "b.png not corrected"
+
+echo "PASS"
