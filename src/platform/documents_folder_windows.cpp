@@ -15,9 +15,12 @@ std::string documentsFolder() {
     if (SUCCEEDED(result)) {
         // A character the code page cannot hold, not even by best fit, becomes a space.
         char buffer[260] = {};
-        WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, 260, " ", nullptr);
-        buffer[259] = '\0';  // a path too long for the buffer is never read past it
-        folder = buffer;
+        // 0 means the path did not fit: it is treated like a failed lookup
+        // rather than read past the buffer or used cut short.
+        if (WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, 260, " ", nullptr) > 0) {
+            buffer[259] = '\0';
+            folder = buffer;
+        }
     }
     CoTaskMemFree(wide);
     return folder;

@@ -92,6 +92,8 @@ int runCalibration() {
                   << (error.func.empty() ? "" : " (in " + error.func + ")") << std::endl;
     } catch (const std::exception& error) {
         std::cout << "Stopped while " << phase << ": " << oneLine(error.what()) << std::endl;
+    } catch (...) {
+        std::cout << "Stopped while " << phase << ": an unknown error" << std::endl;
     }
     return kExitIncomplete;
 }
