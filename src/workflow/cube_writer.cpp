@@ -47,14 +47,18 @@ std::string cubeText(const cv::Mat& lut, std::string* why) {
 
     const auto& texts = valueTexts();
     const std::size_t headerSize = sizeof kHeader - 1;
-    std::string text(headerSize + std::size_t(kSide) * kSide * kLineWidth, '\0');
-    std::memcpy(&text[0], kHeader, headerSize);
-    char* out = &text[headerSize];
+    // appended a row of 64 lines at a time: a string made at full size would be
+    // zero-filled first, a second pass over 7 MB that costs as much as the text
+    std::string text;
+    text.reserve(headerSize + std::size_t(kSide) * kSide * kLineWidth);
+    text.append(kHeader, headerSize);
+    char row[kLutSize * kLineWidth];
     for (int tileRow = 0; tileRow < kTiles; ++tileRow)
         for (int tileCol = 0; tileCol < kTiles; ++tileCol)
             for (int y = 0; y < kLutSize; ++y) {
                 const std::uint8_t* pixel = lut.ptr<std::uint8_t>(kLutSize * tileRow + y) +
                                             3 * kLutSize * tileCol;
+                char* out = row;
                 for (int x = 0; x < kLutSize; ++x, pixel += 3) {
                     // red is the third byte of a BGR pixel
                     std::memcpy(out, texts[pixel[2]].data(), kValueWidth);
@@ -66,6 +70,7 @@ std::string cubeText(const cv::Mat& lut, std::string* why) {
                     out[3 * kValueWidth + 3] = '\n';
                     out += kLineWidth;
                 }
+                text.append(row, sizeof row);
             }
     return text;
 }

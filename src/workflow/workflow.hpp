@@ -4,6 +4,7 @@
 // fit and result · LUT transform · cube file · batch · file output.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -183,17 +184,22 @@ cv::Mat correctImage(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model);
 
 // Corrected colours of one fitted model, remembered per 24-bit colour so that
 // every distinct colour goes through the model's own infer only once. The
-// tables are allocated on first use and only touched pages cost memory.
+// tables are allocated once small images alone no longer pay for them, and
+// only touched pages cost memory.
 struct CorrectionCache {
     std::shared_ptr<std::uint8_t> table;  // 3 bytes (B, G, R) per colour, 48 MiB
-    std::shared_ptr<std::uint8_t> known;  // 1 bit per colour, 2 MiB
-    std::size_t evaluated = 0;            // colours sent through infer so far
+    std::shared_ptr<std::atomic<std::uint8_t>[]> known;  // 1 bit per colour, 2 MiB
+    std::size_t evaluated = 0;  // colours sent through infer so far (every pixel before the table)
 };
 
 // The same result as correctImage, byte for byte, from the cache; colours not
 // seen before are corrected through `model` and remembered.
 cv::Mat correctImageCached(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
                            CorrectionCache& cache);
+
+// As correctImageCached, but the result replaces the pixels of `bgr`.
+void correctImageCachedInPlace(cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
+                               CorrectionCache& cache);
 
 // ---------------------------------------------------------------------------
 // Cube file.

@@ -1,0 +1,360 @@
+// The cached correction against the plain sequence (bgrToModelInput, infer,
+// modelOutputToBgr), byte for byte, and the batch's overlapping stages.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/platform.hpp"
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The model fitted on the sample chart photo, as a run on it would fit it.
+cv::ccm::ColorCorrectionModel sampleModel() {
+    static const cv::ccm::ColorCorrectionModel model = [] {
+        cv::Mat chart = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
+        ChartReference reference = chartReference(0);
+        CheckerList checkers = detectCharts(chart, reference.detectorType);
+        if (checkers.empty()) throw std::runtime_error("no chart in the sample photo");
+        FitResult fit = fitModel(measuredPatchColours(checkers.front()), reference);
+        if (!fit.ok) throw std::runtime_error(fit.failure);
+        return *fit.model;
+    }();
+    return model;
+}
+
+// A model fitted onto references pushed far outside 0..1, so that its output
+// leaves 0..1 in both directions for much of the colour cube.
+cv::ccm::ColorCorrectionModel harshModel() {
+    cv::Mat chart = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
+    ChartReference reference = chartReference(0);
+    CheckerList checkers = detectCharts(chart, reference.detectorType);
+    if (checkers.empty()) throw std::runtime_error("no chart in the sample photo");
+    cv::Mat measured = measuredPatchColours(checkers.front());
+    reference.builtIn = false;
+    reference.colours = measured * 1.6 - cv::Scalar::all(0.2);
+    FitResult fit = fitModel(measured, reference);
+    if (!fit.ok) throw std::runtime_error(fit.failure);
+    return *fit.model;
+}
+
+cv::Mat randomImage(int rows, int cols, std::uint64_t seed) {
+    cv::Mat image(rows, cols, CV_8UC3);
+    cv::RNG rng(seed);
+    rng.fill(image, cv::RNG::UNIFORM, 0, 256);
+    return image;
+}
+
+// Colours drawn from a palette, as a photo repeats its colours many times.
+cv::Mat paletteImage(int rows, int cols, int colours, std::uint64_t seed) {
+    cv::RNG rng(seed);
+    cv::Mat palette = randomImage(1, colours, seed + 1);
+    cv::Mat image(rows, cols, CV_8UC3);
+    for (int row = 0; row < rows; ++row)
+        for (int col = 0; col < cols; ++col)
+            image.at<cv::Vec3b>(row, col) = palette.at<cv::Vec3b>(0, rng.uniform(0, colours));
+    return image;
+}
+
+std::size_t distinctColours(const cv::Mat& image) {
+    std::set<std::uint32_t> seen;
+    for (int row = 0; row < image.rows; ++row)
+        for (int col = 0; col < image.cols; ++col) {
+            cv::Vec3b pixel = image.at<cv::Vec3b>(row, col);
+            seen.insert(pixel[0] | pixel[1] << 8 | std::uint32_t(pixel[2]) << 16);
+        }
+    return seen.size();
+}
+
+// Same size, same type, every byte equal; prints the first difference.
+::testing::AssertionResult sameBytes(const cv::Mat& expected, const cv::Mat& actual) {
+    if (expected.size() != actual.size() || expected.type() != actual.type())
+        return ::testing::AssertionFailure() << "size or type differs";
+    for (int row = 0; row < expected.rows; ++row)
+        for (int col = 0; col < expected.cols; ++col)
+            if (expected.at<cv::Vec3b>(row, col) != actual.at<cv::Vec3b>(row, col))
+                return ::testing::AssertionFailure()
+                       << "first difference at row " << row << ", column " << col << ": "
+                       << expected.at<cv::Vec3b>(row, col) << " against "
+                       << actual.at<cv::Vec3b>(row, col);
+    return ::testing::AssertionSuccess();
+}
+
+// Both forms of the cached correction, each with its own cache, against the
+// plain sequence.
+void expectExact(const cv::Mat& image, cv::ccm::ColorCorrectionModel& model) {
+    const cv::Mat plain = correctImage(image, model);
+    CorrectionCache cache;
+    EXPECT_TRUE(sameBytes(plain, correctImageCached(image, model, cache)));
+    CorrectionCache inPlaceCache;
+    cv::Mat copy = image.clone();
+    correctImageCachedInPlace(copy, model, inPlaceCache);
+    EXPECT_TRUE(sameBytes(plain, copy));
+}
+
+// ---------------------------------------------------------------------------
+// Exactness of the cached correction.
+// ---------------------------------------------------------------------------
+
+TEST(FastCorrection, MatchesThePlainSequenceOnRandomPhotos) {
+    cv::ccm::ColorCorrectionModel model = sampleModel();
+    // a small one takes the plain path, the larger ones the table
+    for (cv::Size size : {cv::Size(37, 23), cv::Size(640, 480), cv::Size(1001, 333)}) {
+        SCOPED_TRACE(size);
+        expectExact(randomImage(size.height, size.width, 7 + size.area()), model);
+        expectExact(paletteImage(size.height, size.width, 5000, 11 + size.area()), model);
+    }
+}
+
+TEST(FastCorrection, MatchesThePlainSequenceOnTheSampleChartPhoto) {
+    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::Mat chart = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
+    ASSERT_FALSE(chart.empty());
+    expectExact(chart, model);
+}
+
+TEST(FastCorrection, MatchesThePlainSequenceOnEveryColour) {
+    cv::ccm::ColorCorrectionModel model = sampleModel();
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer build slows our own loops about tenfold: a sixteenth of the
+    // cube, scattered over all of it, keeps this test within its time budget.
+    const int side = 1024;
+#else
+    const int side = 4096;  // 4096 x 4096 = every 24-bit colour once
+#endif
+    // pixel i holds colour i * 2654435761 mod 2^24: an odd factor, so distinct
+    // pixels get distinct colours, and neighbours land on far-apart table pages
+    cv::Mat image(side, side, CV_8UC3);
+    for (std::uint32_t i = 0; i < std::uint32_t(side) * side; ++i) {
+        const std::uint32_t key = (i * 2654435761u) & 0xFFFFFF;
+        std::uint8_t* pixel = image.data + 3 * std::size_t(i);
+        pixel[0] = std::uint8_t(key);
+        pixel[1] = std::uint8_t(key >> 8);
+        pixel[2] = std::uint8_t(key >> 16);
+    }
+    const cv::Mat plain = correctImage(image, model);
+    CorrectionCache cache;
+    EXPECT_TRUE(sameBytes(plain, correctImageCached(image, model, cache)));
+    // through the table, each colour through the model exactly once
+    EXPECT_NE(cache.table, nullptr);
+    EXPECT_EQ(cache.evaluated, std::size_t(side) * side);
+}
+
+TEST(FastCorrection, SaturatesOutputsOutside0To1LikeThePlainSequence) {
+    cv::ccm::ColorCorrectionModel model = harshModel();
+    cv::Mat image = randomImage(512, 512, 3);
+    // the premise: this model leaves 0..1 on both sides by more than a tenth,
+    // far enough that saturation, not rounding, decides those bytes
+    cv::Mat raw = model.infer(bgrToModelInput(image), false).reshape(1);
+    double lowest = 0, highest = 0;
+    cv::minMaxLoc(raw, &lowest, &highest);
+    ASSERT_LT(lowest, -0.1);
+    ASSERT_GT(highest, 1.1);
+    expectExact(image, model);
+}
+
+TEST(FastCorrection, EachColourGoesThroughTheModelOnce) {
+    cv::ccm::ColorCorrectionModel model = sampleModel();
+    CorrectionCache cache;
+    cv::Mat first = paletteImage(600, 800, 20000, 5);
+    correctImageCached(first, model, cache);
+    EXPECT_EQ(cache.evaluated, distinctColours(first));
+
+    // the same photo again costs no model call; a second one only its new colours
+    correctImageCached(first, model, cache);
+    EXPECT_EQ(cache.evaluated, distinctColours(first));
+    cv::Mat both;
+    cv::Mat second = paletteImage(600, 800, 20000, 6);
+    cv::hconcat(first, second, both);
+    cv::Mat again = correctImageCached(second, model, cache);
+    EXPECT_EQ(cache.evaluated, distinctColours(both));
+    EXPECT_TRUE(sameBytes(correctImage(second, model), again));
+}
+
+TEST(FastCorrection, ReadsAndWritesOnlyTheRegionOfAView) {
+    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::Mat whole = randomImage(700, 900, 9);
+    const cv::Mat original = whole.clone();
+    const cv::Rect inner(13, 17, 800, 600);  // rows are not continuous
+    cv::Mat view = whole(inner);
+    const cv::Mat plain = correctImage(view, model);
+
+    CorrectionCache cache;
+    EXPECT_TRUE(sameBytes(plain, correctImageCached(view, model, cache)));
+    correctImageCachedInPlace(view, model, cache);
+    EXPECT_TRUE(sameBytes(plain, whole(inner)));
+    // outside the view nothing changed
+    whole(inner).setTo(cv::Scalar::all(0));
+    cv::Mat outside = original.clone();
+    outside(inner).setTo(cv::Scalar::all(0));
+    EXPECT_TRUE(sameBytes(outside, whole));
+}
+
+TEST(FastCorrection, LeavesOtherImageTypesToThePlainSequence) {
+    cv::ccm::ColorCorrectionModel model = sampleModel();
+    CorrectionCache cache;
+    cv::Mat grey(400, 400, CV_8UC1), withAlpha(400, 400, CV_8UC4), deep(400, 400, CV_16UC3);
+    cv::randu(grey, 0, 256);
+    cv::randu(withAlpha, 0, 256);
+    cv::randu(deep, 0, 65536);
+    for (const cv::Mat& other : {grey, withAlpha, deep}) {
+        SCOPED_TRACE(other.type());
+        EXPECT_TRUE(sameBytes(correctImage(other, model), correctImageCached(other, model, cache)));
+    }
+    EXPECT_THROW(correctImage(cv::Mat(), model), cv::Exception);
+    EXPECT_THROW(correctImageCached(cv::Mat(), model, cache), cv::Exception);
+    EXPECT_EQ(cache.table, nullptr);  // nothing of theirs belongs in the table
+}
+
+// Guards against a failed model call leaving its colours marked as known with
+// empty table entries: the next photo would come out black there.
+TEST(FastCorrection, AFailedModelCallLeavesNoColourBehind) {
+    cv::Mat chart = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
+    cv::ccm::ColorCorrectionModel unfitted(cv::Mat(24, 1, CV_64FC3, cv::Scalar::all(0.5)),
+                                           cv::ccm::COLORCHECKER_Macbeth);
+    CorrectionCache cache;
+    EXPECT_THROW(correctImageCached(chart, unfitted, cache), cv::Exception);
+    ASSERT_NE(cache.table, nullptr);  // it failed on the table's path
+    EXPECT_EQ(cache.evaluated, 0u);
+    // the same cache then meets a model that works: every colour is evaluated
+    cv::ccm::ColorCorrectionModel model = sampleModel();
+    EXPECT_TRUE(sameBytes(correctImage(chart, model), correctImageCached(chart, model, cache)));
+    EXPECT_EQ(cache.evaluated, distinctColours(chart));
+}
+
+// ---------------------------------------------------------------------------
+// The batch's overlapping stages.
+// ---------------------------------------------------------------------------
+
+// Captures what the code under test prints on standard output.
+class ConsoleCapture {
+  public:
+    ConsoleCapture() : saved_(std::cout.rdbuf(captured_.rdbuf())) {}
+    ~ConsoleCapture() { std::cout.rdbuf(saved_); }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> result;
+        std::istringstream text(captured_.str());
+        for (std::string line; std::getline(text, line);) result.push_back(line);
+        return result;
+    }
+
+  private:
+    std::ostringstream captured_;
+    std::streambuf* saved_;
+};
+
+class BatchPipeline : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        root_ = fs::temp_directory_path() /
+                (std::string("tintsmith_") + test->name() + platform::temporarySuffix());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "Photos");
+        fs::create_directories(root_ / "ccPhotos");
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    std::string input() const { return (root_ / "Photos").string() + "/"; }
+    std::string output() const { return (root_ / "ccPhotos").string() + "/"; }
+
+    void addFile(const std::string& name, const std::string& bytes) {
+        std::ofstream(input() + name, std::ios::binary) << bytes;
+    }
+
+    // A photo stored as PNG whatever its name (lossless, so decoded output
+    // pixels are exactly the corrected ones).
+    cv::Mat addPhoto(const std::string& name, int rows, int cols, std::uint64_t seed) {
+        cv::Mat photo = paletteImage(rows, cols, 30000, seed);
+        std::vector<std::uint8_t> png;
+        EXPECT_TRUE(cv::imencode(".png", photo, png));
+        addFile(name, std::string(png.begin(), png.end()));
+        return photo;
+    }
+
+    fs::path root_;
+};
+
+TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
+    cv::ccm::ColorCorrectionModel model = sampleModel();
+    // more photos than the stages hold at once, of several sizes, with strays
+    // between them: a text file, a photo whose name has no writer, and a name
+    // that cannot be written because a folder is in its place
+    std::vector<std::pair<std::string, cv::Mat>> photos;
+    photos.emplace_back("a.png", addPhoto("a.png", 480, 640, 1));
+    addFile("b_notes.txt", "not a photo");
+    photos.emplace_back("c.png", addPhoto("c.png", 300, 500, 2));
+    addPhoto("d.raw", 200, 300, 3);
+    photos.emplace_back("e.png", addPhoto("e.png", 600, 400, 4));
+    addPhoto("f.png", 100, 100, 5);
+    fs::create_directories(root_ / "ccPhotos" / "f.png");
+    for (const char* name : {"g.png", "h.png", "i.png", "j.png"})
+        photos.emplace_back(name, addPhoto(name, 350, 450, name[0]));
+    addFile("k.txt", "");
+
+    BatchReport report;
+    std::vector<std::string> lines;
+    {
+        ConsoleCapture console;
+        report = batchCorrectPhotos(input(), output(), model);
+        lines = console.lines();
+    }
+    EXPECT_EQ(report.corrected, 7);
+    EXPECT_EQ(report.skipped, 3);
+    EXPECT_EQ(report.failed, 1);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Skipping " + input() + "b_notes.txt: not an image");
+    EXPECT_EQ(lines[1], "Skipping " + input() + "d.raw: no image format can be written as d.raw");
+    EXPECT_EQ(lines[2].rfind("Could not write " + output() + "f.png", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3], "Skipping " + input() + "k.txt: not an image");
+
+    for (const auto& [name, photo] : photos) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(
+            sameBytes(correctImage(photo, model), cv::imread(output() + name, cv::IMREAD_COLOR)));
+    }
+    EXPECT_FALSE(fs::exists(root_ / "ccPhotos" / "b_notes.txt"));
+    EXPECT_FALSE(fs::exists(root_ / "ccPhotos" / "d.raw"));
+}
+
+TEST_F(BatchPipeline, ALonePhotoIsCorrectedLikeTheRest) {
+    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::Mat photo = addPhoto("only.png", 600, 800, 8);
+    BatchReport report = batchCorrectPhotos(input(), output(), model);
+    EXPECT_EQ(report.corrected, 1);
+    EXPECT_TRUE(
+        sameBytes(correctImage(photo, model), cv::imread(output() + "only.png", cv::IMREAD_COLOR)));
+}
+
+// Regression: an error on a worker thread must reach the caller, after the
+// lines of the entries before it, and not end the process or hang the batch.
+TEST_F(BatchPipeline, AModelErrorStopsTheBatchInListingOrder) {
+    cv::ccm::ColorCorrectionModel unfitted(cv::Mat(24, 1, CV_64FC3, cv::Scalar::all(0.5)),
+                                           cv::ccm::COLORCHECKER_Macbeth);
+    addFile("a.txt", "not a photo");
+    for (const char* name : {"b.png", "c.png", "d.png", "e.png"}) addPhoto(name, 400, 400, name[0]);
+
+    std::vector<std::string> lines;
+    {
+        ConsoleCapture console;
+        EXPECT_THROW(batchCorrectPhotos(input(), output(), unfitted), cv::Exception);
+        lines = console.lines();
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Skipping " + input() + "a.txt: not an image");
+    EXPECT_TRUE(fs::is_empty(root_ / "ccPhotos"));
+}
+
+}  // namespace
+}  // namespace tintsmith
