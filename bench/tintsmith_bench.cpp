@@ -221,17 +221,6 @@ PhotoSet makePhotos(const cv::Mat& chart, const fs::path& folder) {
 }
 
 // The identity lattice: red level x, green level y, blue level k (the tile).
-cv::Mat identityLattice() {
-    cv::Mat lattice(512, 512, CV_8UC3);
-    auto level = [](int i) { return static_cast<std::uint8_t>(std::lround(i * 255.0 / 63)); };
-    for (int k = 0; k < kLutSize; ++k)
-        for (int y = 0; y < kLutSize; ++y)
-            for (int x = 0; x < kLutSize; ++x)
-                lattice.at<cv::Vec3b>(64 * (k / 8) + y, 64 * (k % 8) + x) =
-                    cv::Vec3b(level(k), level(y), level(x));
-    return lattice;
-}
-
 // ---------------------------------------------------------------------------
 // Batch correction.
 // ---------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 // Conversions between 8-bit BGR files and the model's RGB 0..1 domain, and the
 // correction sequence that the LUT export and the batch share.
+#include <cmath>
+
 #include <opencv2/imgproc.hpp>
 
 #include "workflow/workflow.hpp"
@@ -24,6 +26,17 @@ cv::Mat modelOutputToBgr(const cv::Mat& rgb) {
     cv::Mat bgr;
     cv::cvtColor(bytes, bgr, cv::COLOR_RGB2BGR);
     return bgr;
+}
+
+cv::Mat identityLattice() {
+    auto level = [](int i) { return static_cast<std::uint8_t>(std::lround(i * 255.0 / 63)); };
+    cv::Mat lattice(512, 512, CV_8UC3);
+    for (int k = 0; k < 64; ++k)
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x)
+                lattice.at<cv::Vec3b>(64 * (k / 8) + y, 64 * (k % 8) + x) =
+                    cv::Vec3b(level(k), level(y), level(x));
+    return lattice;
 }
 
 cv::Mat correctImage(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model) {

@@ -179,6 +179,11 @@ cv::Mat bgrToModelInput(cv::Mat bgr);
 // CV_64FC3 RGB (any range) -> 8-bit BGR, rounded and saturated.
 cv::Mat modelOutputToBgr(const cv::Mat& rgb);
 
+// The identity lattice: 512 x 512, 8 x 8 tiles of 64 x 64, red level x, green
+// level y and blue level k (the tile) at lattice point (x, y, k); level i of
+// 64 is round(i * 255 / 63).
+cv::Mat identityLattice();
+
 // bgrToModelInput, infer (not linear), modelOutputToBgr.
 cv::Mat correctImage(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model);
 

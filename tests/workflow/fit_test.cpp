@@ -12,17 +12,6 @@
 namespace tintsmith {
 namespace {
 
-cv::Mat identityLattice() {
-    cv::Mat lattice(512, 512, CV_8UC3);
-    auto level = [](int i) { return static_cast<uchar>(std::lround(i * 255.0 / 63)); };
-    for (int k = 0; k < 64; ++k)
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 64; ++x)
-                lattice.at<cv::Vec3b>(64 * (k / 8) + y, 64 * (k % 8) + x) =
-                    cv::Vec3b(level(k), level(y), level(x));
-    return lattice;
-}
-
 // The sample photo is detected once for every test of this file.
 struct SampleChart : ::testing::Test {
     static void SetUpTestSuite() {

@@ -56,6 +56,22 @@ TEST(LutTransform, OutputOutsideZeroToOneSaturates) {
     EXPECT_EQ(bgr.at<cv::Vec3b>(2), cv::Vec3b(255, 1, 0));
 }
 
+TEST(LutTransform, IdentityLatticeHoldsRedXGreenYBlueTile) {
+    cv::Mat lattice = identityLattice();
+    ASSERT_EQ(lattice.size(), cv::Size(512, 512));
+    EXPECT_EQ(lattice.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 0, 0));
+    EXPECT_EQ(lattice.at<cv::Vec3b>(0, 1), cv::Vec3b(0, 0, 4));      // red level 1 = round(255 / 63)
+    EXPECT_EQ(lattice.at<cv::Vec3b>(1, 0), cv::Vec3b(0, 4, 0));      // green level 1
+    EXPECT_EQ(lattice.at<cv::Vec3b>(0, 64), cv::Vec3b(4, 0, 0));     // tile 1: blue level 1
+    EXPECT_EQ(lattice.at<cv::Vec3b>(64, 0), cv::Vec3b(32, 0, 0));    // tile 8: round(8 * 255 / 63)
+    EXPECT_EQ(lattice.at<cv::Vec3b>(511, 511), cv::Vec3b(255, 255, 255));
+    // through the cube writer, the identity lattice is the Cube format's own order
+    std::string text = cubeText(lattice);
+    EXPECT_EQ(cubeEntry(text, 1), "0.015686 0.000000 0.000000");
+    EXPECT_EQ(cubeEntry(text, 64), "0.000000 0.015686 0.000000");
+    EXPECT_EQ(cubeEntry(text, 4096), "0.000000 0.000000 0.015686");
+}
+
 // A LUT image whose pixel at (row, col) encodes its own position.
 cv::Mat positionImage(int rows, int cols) {
     cv::Mat image(rows, cols, CV_8UC3);
