@@ -56,7 +56,18 @@ wait_window() {
     while [ "$SECONDS" -lt "$deadline" ]; do
         kill -0 "$PID" 2>/dev/null || fail "program ended before window '$title' appeared"
         id=$(xdotool search --onlyvisible --pid "$PID" --name "^${title//|/\\|}\$" 2>/dev/null | head -n 1)
-        [ -n "$id" ] && { sleep 0.3; echo "$id"; return 0; }
+        if [ -n "$id" ]; then
+            # shown at last: the window has taken its image's size and kept it
+            local size last=""
+            while [ "$SECONDS" -lt "$deadline" ]; do
+                size=$(xdotool getwindowgeometry "$id" 2>/dev/null | sed -n 's/.*Geometry: //p')
+                [ -n "$size" ] && [ "$size" = "$last" ] && [ "${size%%x*}" -gt 100 ] && break
+                last=$size
+                sleep 0.2
+            done
+            echo "$id"
+            return 0
+        fi
         sleep 0.2
     done
     fail "window '$title' did not appear within ${limit}s"
