@@ -6,7 +6,8 @@
 
 int main() {
     tintsmith::WorkingPaths paths = tintsmith::buildWorkingPaths(platform::documentsFolder());
-    std::string folder = paths.referenceImage.substr(0, paths.referenceImage.size() - 6);
+    // the reference image path less its separator and "cc.jpg"
+    std::string folder = paths.referenceImage.substr(0, paths.referenceImage.size() - 7);
     std::cout << folder << std::endl;
     return 0;
 }
