@@ -11,7 +11,7 @@ run_to_end() {
     start_program
     local id
     id=$(wait_window "Settings")
-    if [ "${1:-}" = batch ]; then click "$id" 205 165; fi
+    if [ "${1:-}" = batch ]; then toggle_box "$id" 200 160 on; fi
     key "$id" Escape
     local deadline=$((SECONDS + 240))
     while kill -0 "$PID" 2>/dev/null; do

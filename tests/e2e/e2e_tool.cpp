@@ -10,6 +10,7 @@
 //   cube-matches CUBE PNG       the cube holds the PNG LUT entry for entry
 //   same-pixels A B             two images decode to the same 8-bit colour pixels
 //   size IMAGE                  prints "W H C depth"
+//   pixel IMAGE X Y             prints the pixel's "B G R"
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -147,6 +148,14 @@ int main(int argc, char** argv) {
                     cv::norm(a, b, cv::NORM_INF) == 0;
         std::cout << (same ? "same" : "different") << std::endl;
         return same ? 0 : 1;
+    }
+    if (command == "pixel" && argc == 5) {
+        cv::Mat image = cv::imread(argv[2], cv::IMREAD_COLOR);
+        const int x = std::atoi(argv[3]), y = std::atoi(argv[4]);
+        if (image.empty() || x < 0 || y < 0 || x >= image.cols || y >= image.rows) return 1;
+        cv::Vec3b p = image.at<cv::Vec3b>(y, x);
+        std::cout << int(p[0]) << " " << int(p[1]) << " " << int(p[2]) << std::endl;
+        return 0;
     }
     if (command == "size") {
         cv::Mat image = cv::imread(argv[2], cv::IMREAD_UNCHANGED);

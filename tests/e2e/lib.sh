@@ -79,7 +79,22 @@ has_window() {
 }
 
 key() { xdotool windowfocus --sync "$1" 2>/dev/null; xdotool key "$2"; }
-click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.15; }
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+
+# Clicks the tick box whose top-left corner is ($2, $3) in window $1 and waits
+# until the window shows it $4 ("on" or "off"), so that the next click or key
+# cannot reach the program in the same frame as this one.
+toggle_box() {
+    local id=$1 x=$2 y=$3 want
+    [ "$4" = on ] && want="255 191 117" || want="41 41 41"  # check mark, or the empty fill
+    click "$id" $((x + 5)) $((y + 5))
+    local deadline=$((SECONDS + 30))
+    until [ "$(import -window "$id" "$SANDBOX/box.png" 2>/dev/null &&
+               "$E2E_TOOL" pixel "$SANDBOX/box.png" $((x + 7)) $((y + 7)))" = "$want" ]; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "the box at ($x, $y) did not turn $4"
+        sleep 0.1
+    done
+}
 
 # Waits for the program to end and sets STATUS to its exit code.
 wait_exit() {

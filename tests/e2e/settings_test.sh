@@ -22,7 +22,7 @@ new_sandbox
 seed_inputs
 start_program
 id=$(wait_window "$settings_title")
-click "$id" 20 50                   # "Use camera"
+toggle_box "$id" 15 45 on           # "Use camera"
 click "$id" 50 170                  # "Use selected settings"
 wait_exit 60
 expect_status 3
@@ -34,7 +34,7 @@ new_sandbox
 seed_inputs
 start_program
 id=$(wait_window "$settings_title")
-click "$id" 20 35                   # "Use file cc.jpg" cleared
+toggle_box "$id" 15 30 off          # "Use file cc.jpg" cleared
 key "$id" Escape
 wait_exit 60
 expect_status 2
@@ -47,7 +47,7 @@ lut_for_box() {  # $1: y of the chart box to click, or "" for the default
     start_program
     local id
     id=$(wait_window "$settings_title")
-    [ -n "$1" ] && click "$id" 205 "$1"
+    [ -n "$1" ] && toggle_box "$id" 200 "$1" on
     key "$id" Escape
     close_result
     wait_exit
@@ -56,7 +56,7 @@ lut_for_box() {  # $1: y of the chart box to click, or "" for the default
 }
 keep=$(mktemp -d)
 lut_for_box "" "$keep/clone.png"
-lut_for_box 80 "$keep/legacy.png"   # "X-Rite Colorchecker Classic Legacy"
+lut_for_box 75 "$keep/legacy.png"   # "X-Rite Colorchecker Classic Legacy"
 "$E2E_TOOL" same-pixels "$keep/clone.png" "$keep/legacy.png" >/dev/null &&
     { rm -rf "$keep"; fail "chart box 3 gave the same LUT as chart box 0"; }
 rm -rf "$keep"
@@ -68,7 +68,7 @@ seed_inputs
 "$E2E_TOOL" image photo "$WORK/Photos/b.png"
 start_program
 id=$(wait_window "$settings_title")
-click "$id" 205 165                 # "Batch Process Photos"
+toggle_box "$id" 200 160 on         # "Batch Process Photos"
 click "$id" 50 170
 close_result
 wait_exit
