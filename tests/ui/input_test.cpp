@@ -8,21 +8,14 @@
 #include <opencv2/highgui.hpp>
 #include <string>
 
+#include "ui/headless_window.hpp"
 #include "ui/ui.hpp"
 
 namespace {
 
 const cv::Rect kWidget(10, 10, 20, 20);
 
-class InputTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ctx = &ui::registerContext("input");
-        ui::setActiveWindow("input");
-    }
-    void send(int event, int x, int y) { ui::mouseHandler(event, x, y, 0, ctx); }
-    ui::WindowContext* ctx = nullptr;
-};
+using InputTest = HeadlessWindowTest;
 
 TEST_F(InputTest, PointerStartsAtTheOriginSoATopLeftWidgetHovers) {
     EXPECT_EQ(ctx->pointerX, 0);
@@ -112,9 +105,9 @@ TEST_F(InputTest, OtherEventsOnlyMoveThePointer) {
 
 TEST_F(InputTest, RegisteringAgainResetsTheContextInPlace) {
     send(cv::EVENT_LBUTTONDOWN, 15, 15);
-    ui::WindowContext& again = ui::registerContext("input");
+    ui::WindowContext& again = ui::registerContext(kHeadlessWindow);
     EXPECT_EQ(&again, ctx);  // HighGUI keeps writing through the old address
-    EXPECT_EQ(again.windowName, "input");
+    EXPECT_EQ(again.windowName, kHeadlessWindow);
     EXPECT_FALSE(again.left.isDown || again.any.isDown || again.any.wentDown);
     EXPECT_EQ(again.pointerX, 0);
     EXPECT_EQ(again.pointerY, 0);

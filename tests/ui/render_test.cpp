@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 #include <string>
 
+#include "ui/headless_window.hpp"
 #include "ui/ui.hpp"
 
 namespace {
@@ -69,15 +70,12 @@ int labelWidth(const std::string& text, double scale) {
     return cv::getTextSize(text, cv::FONT_HERSHEY_SIMPLEX, scale, 1, &baseline).width;
 }
 
-class RenderTest : public ::testing::Test {
+class RenderTest : public HeadlessWindowTest {
   protected:
     void SetUp() override {
-        ctx = &ui::registerContext("render");
-        ui::setActiveWindow("render");
-        ui::mouseHandler(cv::EVENT_MOUSEMOVE, 599, 299, 0, ctx);  // away from every widget
+        HeadlessWindowTest::SetUp();
+        send(cv::EVENT_MOUSEMOVE, 599, 299);  // away from every widget
     }
-    void send(int event, int x, int y) { ui::mouseHandler(event, x, y, 0, ctx); }
-    ui::WindowContext* ctx = nullptr;
     cv::Mat image = cv::Mat(300, 600, CV_8UC3, cv::Scalar(200, 200, 200));
 };
 

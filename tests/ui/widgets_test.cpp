@@ -6,17 +6,13 @@
 #include <opencv2/imgproc.hpp>
 #include <string>
 
+#include "ui/headless_window.hpp"
 #include "ui/ui.hpp"
 
 namespace {
 
-class WidgetTest : public ::testing::Test {
+class WidgetTest : public HeadlessWindowTest {
   protected:
-    void SetUp() override {
-        ctx = &ui::registerContext("widgets");
-        ui::setActiveWindow("widgets");
-    }
-    void send(int event, int x, int y) { ui::mouseHandler(event, x, y, 0, ctx); }
     void click(int x, int y, int down = cv::EVENT_LBUTTONDOWN, int up = cv::EVENT_LBUTTONUP) {
         send(down, x, y);
         send(up, x, y);
@@ -27,7 +23,6 @@ class WidgetTest : public ::testing::Test {
         ui::endFrame();
         return result;
     }
-    ui::WindowContext* ctx = nullptr;
     cv::Mat image = cv::Mat(300, 600, CV_8UC3, cv::Scalar(200, 200, 200));
     bool box = false;
 };

@@ -5,6 +5,7 @@
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "ui/headless_window.hpp"
 #include "ui/ui.hpp"
 #include "workflow/workflow.hpp"
 
@@ -22,13 +23,8 @@ cv::Point chartBox(int i) {
 const cv::Vec3b kMark(255, 191, 117);
 const cv::Vec3b kBoxFill(41, 41, 41);
 
-class SettingsWindowTest : public ::testing::Test {
+class SettingsWindowTest : public HeadlessWindowTest {
   protected:
-    void SetUp() override {
-        ctx = &ui::registerContext(kSettingsTitle);
-        ui::setActiveWindow(kSettingsTitle);
-    }
-    void send(int event, cv::Point p) { ui::mouseHandler(event, p.x, p.y, 0, ctx); }
     // One frame as runSettingsWindow runs it; returns what settingsFrame did.
     bool frame() {
         const bool leave = settingsFrame(state, image);
@@ -48,7 +44,6 @@ class SettingsWindowTest : public ::testing::Test {
         return n;
     }
 
-    ui::WindowContext* ctx = nullptr;
     SettingsState state;
     cv::Mat image = cv::Mat(kSettingsHeight, kSettingsWidth, CV_8UC3);
 };
