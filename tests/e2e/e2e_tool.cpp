@@ -22,19 +22,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-namespace {
+#include "workflow/workflow.hpp"
 
-cv::Mat identityLattice(int side) {
-    cv::Mat lattice(side, side, CV_8UC3);
-    const int tile = side / 8;
-    auto level = [tile](int i) { return static_cast<uchar>(std::lround(i * 255.0 / (tile - 1))); };
-    for (int k = 0; k < 64; ++k)
-        for (int y = 0; y < tile; ++y)
-            for (int x = 0; x < tile; ++x)
-                lattice.at<cv::Vec3b>(tile * (k / 8) + y, tile * (k % 8) + x) =
-                    cv::Vec3b(level(k * (tile - 1) / 63), level(y), level(x));
-    return lattice;
-}
+namespace {
 
 // Smooth colourful noise: no chart in it, but not a flat image either.
 cv::Mat noise(cv::Size size) {
@@ -86,7 +76,7 @@ int cubeMatches(const std::string& cubePath, const std::string& pngPath) {
 int main(int argc, char** argv) {
     if (argc < 3) return usage();
     const std::string command = argv[1];
-    if (command == "lattice") return cv::imwrite(argv[2], identityLattice(512)) ? 0 : 1;
+    if (command == "lattice") return cv::imwrite(argv[2], tintsmith::identityLattice()) ? 0 : 1;
     if (command == "image" && argc == 4) {
         const std::string kind = argv[2];
         cv::Mat image;
@@ -101,7 +91,8 @@ int main(int argc, char** argv) {
         } else if (kind == "grey") {
             cv::cvtColor(noise({64, 48}), image, cv::COLOR_BGR2GRAY);
         } else if (kind == "photo") image = noise({320, 240});
-        else if (kind == "small-lattice") image = identityLattice(256);
+        else if (kind == "small-lattice")
+            cv::resize(tintsmith::identityLattice(), image, {256, 256}, 0, 0, cv::INTER_NEAREST);
         else return usage();
         return cv::imwrite(argv[3], image) ? 0 : 1;
     }
