@@ -6,7 +6,7 @@
 #include <map>
 #include <opencv2/highgui.hpp>
 
-#include "ui/ui.hpp"
+#include "ui/ui_internal.hpp"
 
 namespace ui {
 
@@ -19,11 +19,10 @@ namespace {
 //    context never moves and its address can be HighGUI's mouse user data.
 //  - activeName: the window that widgets, interactionAt and endFrame read.
 //  - windowOpened: a HighGUI window exists, so fatalError can wait for a key.
-//  - target / formatText: where drawing goes and where text is formatted.
+//  - formatText: where formattedText and the slider labels format their text.
 std::map<std::string, WindowContext> registry;
 std::string activeName;
 bool windowOpened = false;
-cv::Mat target;
 char formatText[kFormatBufferSize];
 
 void recordPress(ButtonFlags& button, ButtonFlags& any) {
@@ -45,10 +44,6 @@ void clearFrameFlags(ButtonFlags& button) {
 
 }  // namespace
 
-cv::Mat& targetImage() {
-    return target;
-}
-
 char* formatBuffer() {
     return formatText;
 }
@@ -59,7 +54,8 @@ void init(const std::string& windowName) {
 }
 
 void registerWindow(const std::string& windowName) {
-    // an existing window of that name is left as it is
+    // an existing window of that name is left as it is; GUI_NORMAL keeps Qt's
+    // toolbar and wheel zoom away: one image pixel per window pixel
     cv::namedWindow(windowName, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
     windowOpened = true;
     WindowContext& ctx = registerContext(windowName);

@@ -1,19 +1,17 @@
 // How the widgets look: every rectangle, line and text of the tick box, the
-// slider and the push button, drawn into the target image. Colours are
+// slider and the push button, drawn into the widget's image. Colours are
 // cv::Scalar (B, G, R) unless a function takes packed 0xRRGGBB values.
-// Sections: primitives · tick box · slider · push button.
+// Sections: the shared pieces · tick box · slider · push button.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <opencv2/imgproc.hpp>
 
-#include "ui/ui.hpp"
+#include "ui/ui_internal.hpp"
 
 namespace ui {
 
 namespace {
-
-constexpr int kFont = cv::FONT_HERSHEY_SIMPLEX;
 
 // Tick box.
 const cv::Scalar kTickOutline(99, 99, 99);
@@ -44,9 +42,6 @@ constexpr std::uint32_t kHandleInnerFillHover = 0x525252;
 const cv::Scalar kGroove(14, 14, 14);
 const cv::Scalar kScaleMark(81, 81, 81);
 
-// Slider sizes are given at this font scale and scale with it.
-constexpr double kSliderBaseScale = 0.4;
-
 cv::Rect shrunk(const cv::Rect& rect) {
     return {rect.x + 1, rect.y + 1, rect.width - 2, rect.height - 2};
 }
@@ -56,16 +51,16 @@ int textWidth(const std::string& text, double fontScale) {
     return cv::getTextSize(text, kFont, fontScale, 1, &baseline).width;
 }
 
-void drawText(const std::string& text, cv::Point origin, double fontScale,
+void drawText(cv::Mat& image, const std::string& text, cv::Point origin, double fontScale,
               const cv::Scalar& colour) {
-    cv::putText(targetImage(), text, origin, kFont, fontScale, colour, 1, cv::LINE_AA);
+    cv::putText(image, text, origin, kFont, fontScale, colour, 1, cv::LINE_AA);
 }
 
-// The x of value u on the track, which runs from x + 14 (min) to x + w - 14
-// (max); values beyond the range sit at the nearer end.
+// The x of value u on the track (min at its left end, max at its right);
+// values beyond the range sit at the nearer end.
 int trackX(const cv::Rect& rect, const SliderSettings& settings, double u) {
     const double t = std::clamp((u - settings.min) / (settings.max - settings.min), 0.0, 1.0);
-    return static_cast<int>(t * (rect.width - 28) + rect.x + 14);
+    return static_cast<int>(t * (rect.width - 2 * kTrackInset) + rect.x + kTrackInset);
 }
 
 // The top of the bar, halfway down the slider rectangle.
@@ -80,102 +75,30 @@ const char* sliderLabel(const SliderSettings& settings, double u) {
     return formatBuffer();
 }
 
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// Primitives.
-// ---------------------------------------------------------------------------
-
-void drawPanel(const cv::Rect& rect, std::uint32_t border, std::uint32_t fill) {
-    cv::rectangle(targetImage(), rect, unpackColour(fill), cv::FILLED, cv::LINE_AA);
-    cv::rectangle(targetImage(), rect, unpackColour(border), 1, cv::LINE_AA);
+void drawPanel(cv::Mat& image, const cv::Rect& rect, std::uint32_t border, std::uint32_t fill) {
+    cv::rectangle(image, rect, unpackColour(fill), cv::FILLED, cv::LINE_AA);
+    cv::rectangle(image, rect, unpackColour(border), 1, cv::LINE_AA);
 }
 
-int drawCentredText(cv::Point anchor, const std::string& text, double fontScale) {
+void drawCentredText(cv::Mat& image, cv::Point anchor, const std::string& text, double fontScale) {
     const int width = textWidth(text, fontScale);
-    drawText(text, {anchor.x - width / 2, anchor.y}, fontScale, kLightText);
-    return width;
+    drawText(image, text, {anchor.x - width / 2, anchor.y}, fontScale, kLightText);
 }
 
-// ---------------------------------------------------------------------------
-// Tick box: three nested squares in the 15 x 15 box, then the label and mark.
-// ---------------------------------------------------------------------------
-
-void renderTickBox(cv::Rect& box, Interaction look) {
-    cv::Mat& image = targetImage();
-    const bool hover = look != Interaction::Outside;
-    cv::rectangle(image, box, hover ? kTickOutlineHover : kTickOutline, 1, cv::LINE_8);
-    box = shrunk(box);
-    cv::rectangle(image, box, kTickInnerOutline, 1, cv::LINE_8);
-    box = shrunk(box);
-    cv::rectangle(image, box, kTickFill, cv::FILLED, cv::LINE_8);
-}
-
-// `shrunkBox` is the 11 x 11 square that renderTickBox left, two pixels in
-// from the box's corner; the label starts 6 pixels right of it.
-void renderTickBoxLabel(const cv::Rect& shrunkBox, const std::string& label, int labelHeight,
-                        bool state, double fontScale) {
-    const int x = shrunkBox.x - 2;
-    const int y = shrunkBox.y - 2;
-    drawText(label, {x + 19, y + 6 + labelHeight - labelHeight / 2}, fontScale, kTickLabel);
-    if (state) cv::rectangle(targetImage(), shrunk(shrunkBox), kTickMark, cv::FILLED, cv::LINE_8);
-}
-
-// ---------------------------------------------------------------------------
-// Slider: bar, groove, scale, then the handle with its value label.
-// ---------------------------------------------------------------------------
-
-void renderSlider(const cv::Rect& rect, Interaction look, double value,
-                  const SliderSettings& settings) {
-    const int cy = barTop(rect);
-    const double range = settings.max - settings.min;
-
-    // bar and groove
-    const bool hover = look != Interaction::Outside;
-    drawPanel({rect.x + 14, cy, rect.width - 28, 7}, hover ? kBarBorderHover : kBarBorder,
-              kBarFill);
-    cv::line(targetImage(), {rect.x + 15, cy + 5}, {rect.x + rect.width - 16, cy + 5}, kGroove, 1,
-             cv::LINE_8);
-
-    if (!(settings.options & SliderNoScale)) {
-        // step ticks (a non-positive distance would never reach max)
-        if (!(settings.options & SliderNoStepTicks)) {
-            const double d = (settings.options & SliderSnapToStep) ? settings.step : range / 20;
-            for (double u = settings.min; d > 0 && u <= settings.max; u += d) {
-                const int px = trackX(rect, settings, u);
-                cv::line(targetImage(), {px, cy}, {px, cy - 3}, kScaleMark, 1, cv::LINE_8);
-            }
-        }
-
-        // segment marks; the walk marks the ends a second time in place
-        const double g = range / std::max(settings.segments, 1);
-        const bool endLabels = !(settings.options & SliderNoEndLabels);
-        const bool innerLabels = !(settings.options & SliderNoSegmentLabels);
-        renderSliderMark(rect, settings, settings.min, endLabels);
-        for (double u = settings.min; g > 0 && u <= settings.max; u += g) {
-            renderSliderMark(rect, settings, u, innerLabels);
-        }
-        renderSliderMark(rect, settings, settings.max, endLabels);
-    }
-
-    renderSliderHandle(rect, look, value, settings);
-}
-
-void renderSliderMark(const cv::Rect& rect, const SliderSettings& settings, double value,
-                      bool labelled) {
+void renderSliderMark(cv::Mat& image, const cv::Rect& rect, const SliderSettings& settings,
+                      double value, bool labelled) {
     const double f = settings.fontScale;
     const int cy = barTop(rect);
     const int px = trackX(rect, settings, value);
-    cv::line(targetImage(), {px, cy},
-             {px, cy - static_cast<int>(std::lround(f * 8 / kSliderBaseScale))}, kScaleMark, 1,
-             cv::LINE_8);
+    cv::line(image, {px, cy}, {px, cy - static_cast<int>(std::lround(f * 8 / kSliderBaseScale))},
+             kScaleMark, 1, cv::LINE_8);
     if (labelled) {
         const int baseline = cy - static_cast<int>(std::lround(f * 11 / kSliderBaseScale));
-        drawCentredText({px, baseline}, sliderLabel(settings, value), f - 0.1);
+        drawCentredText(image, {px, baseline}, sliderLabel(settings, value), f - 0.1);
     }
 }
 
-void renderSliderHandle(const cv::Rect& rect, Interaction look, double value,
+void renderSliderHandle(cv::Mat& image, const cv::Rect& rect, Interaction look, double value,
                         const SliderSettings& settings) {
     const double f = settings.fontScale;
     const double k = f / kSliderBaseScale;
@@ -186,24 +109,21 @@ void renderSliderHandle(const cv::Rect& rect, Interaction look, double value,
 
     // outer panel, then the inner one a pixel in
     const cv::Rect handle(px - a, cy - b, 2 * a, 7 + 2 * b);
-    drawPanel(handle, kHandleOuter, kHandleOuter);
+    drawPanel(image, handle, kHandleOuter, kHandleOuter);
     const bool hover = look != Interaction::Outside;
-    drawPanel(shrunk(handle), kHandleInnerBorder, hover ? kHandleInnerFillHover : kHandleInnerFill);
+    drawPanel(image, shrunk(handle), kHandleInnerBorder,
+              hover ? kHandleInnerFillHover : kHandleInnerFill);
 
     // value label below the bar
     if (!(settings.options & SliderNoValueLabel)) {
         const int baseline = cy + 7 + b + static_cast<int>(std::lround(k * 11));
-        drawCentredText({px, baseline}, sliderLabel(settings, value), f - 0.1);
+        drawCentredText(image, {px, baseline}, sliderLabel(settings, value), f - 0.1);
     }
 }
 
-// ---------------------------------------------------------------------------
-// Push button: bevel rings, face, label with an optional underlined letter.
-// ---------------------------------------------------------------------------
-
-void renderButtonBody(cv::Rect& rect, Interaction interaction, double fontScale) {
-    cv::Mat& image = targetImage();
-    const bool sunken = interaction == Interaction::Pressed || interaction == Interaction::Clicked;
+// The bevel rings and the face; returns the face's rectangle.
+cv::Rect renderButtonBody(cv::Mat& image, cv::Rect rect, Interaction look, double fontScale) {
+    const bool sunken = look == Interaction::Pressed || look == Interaction::Clicked;
     const cv::Scalar& lowerRight = sunken ? kBevelLight : kBevelDark;
     const cv::Scalar& upperLeft = sunken ? kBevelDark : kBevelLight;
 
@@ -221,37 +141,108 @@ void renderButtonBody(cv::Rect& rect, Interaction interaction, double fontScale)
         rect = shrunk(rect);
     }
 
-    const cv::Scalar& face = sunken                              ? kFaceSunken
-                             : interaction == Interaction::Hover ? kFaceHover
-                                                                 : kFaceOutside;
+    const cv::Scalar& face = sunken                       ? kFaceSunken
+                             : look == Interaction::Hover ? kFaceHover
+                                                          : kFaceOutside;
     cv::rectangle(image, rect, face, cv::FILLED, cv::LINE_8);
+    return rect;
 }
 
-// `labelSize` is the label measured as written, a '&' included, so a marked
-// label sits half a '&' width left of the centre.
-void renderButtonLabel(const cv::Rect& rect, Interaction interaction, const std::string& label,
-                       cv::Size labelSize, double fontScale) {
-    cv::Point origin(rect.x + rect.width / 2 - labelSize.width / 2,
-                     rect.y + rect.height / 2 + labelSize.height / 2);
+// A marked label sits half a '&' width left of the centre, since `labelSize`
+// counts the marker.
+void renderButtonLabel(cv::Mat& image, const cv::Rect& face, Interaction look,
+                       const std::string& label, cv::Size labelSize, double fontScale) {
+    cv::Point origin(face.x + face.width / 2 - labelSize.width / 2,
+                     face.y + face.height / 2 + labelSize.height / 2);
     // a pressed button's label shrinks a little, as if pushed away
-    const double scale = interaction == Interaction::Pressed ? fontScale - 0.01 : fontScale;
+    const double scale = look == Interaction::Pressed ? fontScale - 0.01 : fontScale;
 
     const LabelParts parts = splitLabel(label);
     if (!parts.hasMarker) {
-        if (!label.empty()) drawText(label, origin, scale, kLightText);
+        if (!label.empty()) drawText(image, label, origin, scale, kLightText);
         return;
     }
     if (!parts.before.empty()) {
-        drawText(parts.before, origin, scale, kLightText);
+        drawText(image, parts.before, origin, scale, kLightText);
         origin.x += textWidth(parts.before, scale);
     }
     const std::string marked(1, parts.marked);
     const int x1 = origin.x;
-    drawText(marked, origin, scale, kLightText);
+    drawText(image, marked, origin, scale, kLightText);
     origin.x += textWidth(marked, scale);
     const int x2 = origin.x;
-    if (!parts.after.empty()) drawText(parts.after, origin, scale, kLightText);
-    cv::line(targetImage(), {x1, origin.y + 3}, {x2, origin.y + 3}, kLightText, 1, cv::LINE_AA);
+    if (!parts.after.empty()) drawText(image, parts.after, origin, scale, kLightText);
+    cv::line(image, {x1, origin.y + 3}, {x2, origin.y + 3}, kLightText, 1, cv::LINE_AA);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Tick box: three nested squares in the box, then the label and the mark.
+// ---------------------------------------------------------------------------
+
+void renderTickBox(cv::Mat& image, const cv::Rect& box, Interaction look, const std::string& label,
+                   int labelHeight, bool state, double fontScale) {
+    const bool hover = look != Interaction::Outside;
+    const cv::Rect inner = shrunk(box);
+    const cv::Rect fill = shrunk(inner);
+    cv::rectangle(image, box, hover ? kTickOutlineHover : kTickOutline, 1, cv::LINE_8);
+    cv::rectangle(image, inner, kTickInnerOutline, 1, cv::LINE_8);
+    cv::rectangle(image, fill, kTickFill, cv::FILLED, cv::LINE_8);
+    // the label starts 6 pixels right of the fill
+    drawText(image, label, {fill.x + fill.width + 6, box.y + 6 + labelHeight - labelHeight / 2},
+             fontScale, kTickLabel);
+    if (state) cv::rectangle(image, shrunk(fill), kTickMark, cv::FILLED, cv::LINE_8);
+}
+
+// ---------------------------------------------------------------------------
+// Slider: bar, groove, scale, then the handle with its value label.
+// ---------------------------------------------------------------------------
+
+void renderSlider(cv::Mat& image, const cv::Rect& rect, Interaction look, double value,
+                  const SliderSettings& settings) {
+    const int cy = barTop(rect);
+    const double range = settings.max - settings.min;
+
+    // bar and groove
+    const bool hover = look != Interaction::Outside;
+    drawPanel(image, {rect.x + kTrackInset, cy, rect.width - 2 * kTrackInset, 7},
+              hover ? kBarBorderHover : kBarBorder, kBarFill);
+    cv::line(image, {rect.x + kTrackInset + 1, cy + 5}, {rect.x + rect.width - kTrackInset - 2, cy + 5},
+             kGroove, 1, cv::LINE_8);
+
+    if (!(settings.options & SliderNoScale)) {
+        // step ticks (a non-positive distance would never reach max)
+        if (!(settings.options & SliderNoStepTicks)) {
+            const double d = (settings.options & SliderSnapToStep) ? settings.step : range / 20;
+            for (double u = settings.min; d > 0 && u <= settings.max; u += d) {
+                const int px = trackX(rect, settings, u);
+                cv::line(image, {px, cy}, {px, cy - 3}, kScaleMark, 1, cv::LINE_8);
+            }
+        }
+
+        // segment marks; the walk marks the ends a second time in place
+        const double g = range / std::max(settings.segments, 1);
+        const bool endLabels = !(settings.options & SliderNoEndLabels);
+        const bool innerLabels = !(settings.options & SliderNoSegmentLabels);
+        renderSliderMark(image, rect, settings, settings.min, endLabels);
+        for (double u = settings.min; g > 0 && u <= settings.max; u += g) {
+            renderSliderMark(image, rect, settings, u, innerLabels);
+        }
+        renderSliderMark(image, rect, settings, settings.max, endLabels);
+    }
+
+    renderSliderHandle(image, rect, look, value, settings);
+}
+
+// ---------------------------------------------------------------------------
+// Push button: bevel rings, face, label with an optional underlined letter.
+// ---------------------------------------------------------------------------
+
+void renderPushButton(cv::Mat& image, const cv::Rect& rect, Interaction look,
+                      const std::string& label, cv::Size labelSize, double fontScale) {
+    const cv::Rect face = renderButtonBody(image, rect, look, fontScale);
+    renderButtonLabel(image, face, look, label, labelSize, fontScale);
 }
 
 }  // namespace ui

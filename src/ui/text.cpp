@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <opencv2/imgproc.hpp>
 
-#include "ui/ui.hpp"
+#include "ui/ui_internal.hpp"
 
 namespace ui {
 
@@ -23,12 +23,10 @@ void formattedText(cv::Mat image, int x, int y, double fontScale, std::uint32_t 
 
     // putText takes the left end of the baseline: move it down by the text's
     // height so that y is the top
-    targetImage() = image;
     int baseline = 0;
-    const int height =
-        cv::getTextSize(formatBuffer(), cv::FONT_HERSHEY_SIMPLEX, fontScale, 1, &baseline).height;
-    cv::putText(targetImage(), formatBuffer(), {x, y + height}, cv::FONT_HERSHEY_SIMPLEX, fontScale,
-                unpackColour(colour), 1, cv::LINE_AA, false);
+    const int height = cv::getTextSize(formatBuffer(), kFont, fontScale, 1, &baseline).height;
+    cv::putText(image, formatBuffer(), {x, y + height}, kFont, fontScale, unpackColour(colour), 1,
+                cv::LINE_AA, false);
 }
 
 }  // namespace ui

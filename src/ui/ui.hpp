@@ -1,6 +1,6 @@
 // The immediate-mode UI layer: widgets are plain calls made once per frame that
 // draw into the caller's image and answer from the mouse state of the active
-// window. Sections: input state and windows · widgets · drawing · text.
+// window. Sections: input state and windows · widgets · text.
 #pragma once
 
 #include <cstdint>
@@ -117,32 +117,6 @@ bool tickBox(cv::Mat image, int x, int y, const std::string& label, bool& state,
 bool slider(cv::Mat image, int x, int y, int width, double& value, const SliderSettings& settings);
 bool pushButton(cv::Mat image, int x, int y, const std::string& label, double fontScale);
 LabelParts splitLabel(const std::string& label);
-
-// ---------------------------------------------------------------------------
-// Drawing. All of it goes into the target image that the last widget call
-// pointed at the caller's image. Packed colours are 0xRRGGBB.
-// ---------------------------------------------------------------------------
-
-// The process-wide target image. Widgets and formattedText point it at their
-// image argument (a header assignment: the caller's pixels are shared).
-cv::Mat& targetImage();
-
-// The process-wide format buffer of formattedText and the slider labels;
-// formatted text is cut at kFormatBufferSize - 1 characters.
-constexpr int kFormatBufferSize = 1024;
-char* formatBuffer();
-
-void drawPanel(const cv::Rect& rect, std::uint32_t border, std::uint32_t fill);
-int drawCentredText(cv::Point anchor, const std::string& text, double fontScale);
-void renderTickBox(cv::Rect& box, Interaction look);
-void renderTickBoxLabel(const cv::Rect& shrunkBox, const std::string& label, int labelHeight,
-                        bool state, double fontScale);
-void renderSlider(const cv::Rect& rect, Interaction look, double value, const SliderSettings& settings);
-void renderSliderMark(const cv::Rect& rect, const SliderSettings& settings, double value, bool labelled);
-void renderSliderHandle(const cv::Rect& rect, Interaction look, double value, const SliderSettings& settings);
-void renderButtonBody(cv::Rect& rect, Interaction interaction, double fontScale);
-void renderButtonLabel(const cv::Rect& rect, Interaction interaction, const std::string& label,
-                       cv::Size labelSize, double fontScale);
 
 // ---------------------------------------------------------------------------
 // Text. Needs no window context and works before init.

@@ -1,17 +1,17 @@
-// The interactive widgets: tick box, slider and push button. Each one points
-// the target image at the caller's image, decides what the pointer did, and
-// then draws from that decision alone.
+// The interactive widgets: tick box, slider and push button. Each one decides
+// what the pointer did, and then draws into the caller's image from that
+// decision alone.
 #include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
-#include "ui/ui.hpp"
+#include "ui/ui_internal.hpp"
 
 namespace ui {
 
 namespace {
 
-constexpr int kFont = cv::FONT_HERSHEY_SIMPLEX;
+constexpr int kTickBoxSide = 15;
 
 cv::Size textSize(const std::string& text, double fontScale) {
     int baseline = 0;
@@ -26,26 +26,25 @@ Interaction hoverLook(bool inside) {
 }  // namespace
 
 bool tickBox(cv::Mat image, int x, int y, const std::string& label, bool& state, double fontScale) {
-    targetImage() = image;
     const cv::Size labelSize = textSize(label, fontScale);
 
-    // hit test: box, 6-pixel gap and label, one 15-pixel band whatever the font
-    const Interaction hit = interactionAt({x, y, labelSize.width + 21, 15});
+    // hit test: box, 6-pixel gap and label, one band as tall as the box whatever the font
+    const Interaction hit =
+        interactionAt({x, y, kTickBoxSide + 6 + labelSize.width, kTickBoxSide});
 
     // handle the click; a held button does nothing
     if (hit == Interaction::Clicked) state = !state;
 
     // draw, with the new state so that a toggle shows in this frame
-    cv::Rect box(x, y, 15, 15);
-    renderTickBox(box, hoverLook(hit != Interaction::Outside));
-    renderTickBoxLabel(box, label, labelSize.height, state, fontScale);
+    renderTickBox(image, {x, y, kTickBoxSide, kTickBoxSide}, hoverLook(hit != Interaction::Outside),
+                  label, labelSize.height, state, fontScale);
     return state;
 }
 
 bool slider(cv::Mat image, int x, int y, int width, double& value, const SliderSettings& settings) {
-    targetImage() = image;
     const WindowContext& ctx = context();
-    const int height = static_cast<int>(std::lround(settings.fontScale * 45 / 0.4));
+    const int height =
+        static_cast<int>(std::lround(settings.fontScale * kSliderBaseHeight / kSliderBaseScale));
     const cv::Rect area(x, y, width, height);
     const double entryValue = value;
 
@@ -56,7 +55,9 @@ bool slider(cv::Mat image, int x, int y, int width, double& value, const SliderS
     // pointer; leaving the rectangle pauses the drag
     if (inside && ctx.any.isDown) {
         const double t =
-            std::clamp((ctx.pointerX - (x + 14)) / static_cast<double>(width - 28), 0.0, 1.0);
+            std::clamp((ctx.pointerX - (x + kTrackInset)) /
+                                        static_cast<double>(width - 2 * kTrackInset),
+                                    0.0, 1.0);
         value = settings.min + t * (settings.max - settings.min);
         if ((settings.options & SliderSnapToStep) && settings.step != 0) {
             // nearbyint in the default rounding mode: ties go to the even step
@@ -66,7 +67,7 @@ bool slider(cv::Mat image, int x, int y, int width, double& value, const SliderS
     }
 
     // draw at the value on entry: a drag shows from the next frame on
-    renderSlider(area, hoverLook(inside), entryValue, settings);
+    renderSlider(image, area, hoverLook(inside), entryValue, settings);
     return value != entryValue;
 }
 
@@ -83,9 +84,8 @@ bool slider(cv::Mat image, int x, int y, int width, double& value, const SliderS
 //     -   | press inside, release   | outside | Outside       | raised           | false
 //     -   | press outside, release  | inside  | Clicked       | sunken, full     | true
 bool pushButton(cv::Mat image, int x, int y, const std::string& label, double fontScale) {
-    targetImage() = image;
     const cv::Size labelSize = textSize(label, fontScale);
-    cv::Rect rect(x, y, labelSize.width + 30, labelSize.height + 18);
+    const cv::Rect rect(x, y, labelSize.width + 30, labelSize.height + 18);
 
     // hit test
     const Interaction hit = interactionAt(rect);
@@ -94,8 +94,7 @@ bool pushButton(cv::Mat image, int x, int y, const std::string& label, double fo
     const bool clicked = hit == Interaction::Clicked;
 
     // draw
-    renderButtonBody(rect, hit, fontScale);
-    renderButtonLabel(rect, hit, label, labelSize, fontScale);
+    renderPushButton(image, rect, hit, label, labelSize, fontScale);
     return clicked;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/ui.hpp"
+#include "ui/ui_internal.hpp"
 
 namespace {
 
