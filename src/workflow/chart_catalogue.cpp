@@ -1,25 +1,12 @@
-// The seven chart choices: detector chart type and reference colours. The four
-// tables hold sRGB (red, green, blue) on 0..255, one row per patch in the order
-// the detector reports the patches of a 24-patch chart.
+// The seven chart choices, each with its detector chart type and reference
+// colours: one of our four tables or the library's built-in data.
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
 
-const char* const kChartLabels[kChartChoices] = {
-    "ColorChecker clone",
-    "Classic ColorChecker (X-Rite, Passport, Macbeth)",
-    "X-Rite ColorChecker Passport Video",
-    "X-Rite Colorchecker Classic Legacy",
-    "Datacolor SpyderCheckr 24",
-    "X-Rite ColorChecker Digital SG",
-    "DGK/DKK Vinyl",
-};
-
 namespace {
 
-using Table = unsigned char[24][3];
-
-constexpr Table kCloneTable = {
+constexpr PatchTable kCloneTable = {
     {115, 82, 69},   {204, 161, 141}, {101, 134, 179}, {89, 109, 61},   {141, 137, 194},
     {132, 228, 208}, {249, 118, 35},  {80, 91, 182},   {222, 91, 125},  {91, 63, 123},
     {173, 232, 91},  {255, 164, 26},  {44, 56, 142},   {74, 148, 81},   {179, 42, 50},
@@ -28,7 +15,7 @@ constexpr Table kCloneTable = {
 };
 
 // Neutral patches are rows 12 to 23 on this chart.
-constexpr Table kPassportVideoTable = {
+constexpr PatchTable kPassportVideoTable = {
     {215, 200, 96},  {200, 103, 105}, {187, 122, 196}, {86, 115, 189},  {109, 207, 204},
     {128, 191, 104}, {96, 79, 70},    {146, 108, 86},  {190, 156, 133}, {178, 138, 112},
     {203, 173, 151}, {211, 181, 163}, {73, 73, 72},    {84, 85, 85},    {121, 121, 120},
@@ -36,7 +23,7 @@ constexpr Table kPassportVideoTable = {
     {32, 32, 32},    {237, 238, 236}, {247, 249, 246}, {255, 255, 249},
 };
 
-constexpr Table kClassicLegacyTable = {
+constexpr PatchTable kClassicLegacyTable = {
     {107, 71, 56},   {195, 141, 120}, {79, 113, 151},  {82, 98, 52},    {122, 120, 172},
     {86, 190, 166},  {224, 114, 32},  {57, 79, 170},   {195, 69, 84},   {80, 44, 94},
     {158, 188, 48},  {234, 155, 26},  {30, 52, 146},   {61, 146, 58},   {171, 43, 44},
@@ -44,7 +31,7 @@ constexpr Table kClassicLegacyTable = {
     {157, 159, 158}, {112, 112, 112}, {70, 72, 73},    {34, 34, 35},
 };
 
-constexpr Table kSpyderCheckr24Table = {
+constexpr PatchTable kSpyderCheckr24Table = {
     {88, 192, 165},  {121, 122, 176}, {75, 96, 51},    {80, 115, 154},  {196, 144, 120},
     {103, 66, 53},   {221, 109, 27},  {55, 79, 161},   {194, 70, 88},   {83, 47, 103},
     {158, 188, 47},  {240, 154, 26},  {0, 128, 158},   {184, 70, 143},  {250, 205, 0},
@@ -52,20 +39,25 @@ constexpr Table kSpyderCheckr24Table = {
     {157, 157, 155}, {112, 113, 111}, {70, 70, 68},    {30, 31, 32},
 };
 
-const Table* tableFor(int chartChoice) {
-    switch (chartChoice) {
-        case 0: return &kCloneTable;
-        case 2: return &kPassportVideoTable;
-        case 3: return &kClassicLegacyTable;
-        case 4: return &kSpyderCheckr24Table;
-        default: return nullptr;
-    }
-}
-
 }  // namespace
 
+const ChartRecord kChartCatalogue[kChartChoices] = {
+    {"ColorChecker clone", cv::mcc::MCC24, &kCloneTable, cv::ccm::COLORCHECKER_Macbeth, 24},
+    {"Classic ColorChecker (X-Rite, Passport, Macbeth)", cv::mcc::MCC24, nullptr,
+     cv::ccm::COLORCHECKER_Macbeth, 24},
+    {"X-Rite ColorChecker Passport Video", cv::mcc::MCC24, &kPassportVideoTable,
+     cv::ccm::COLORCHECKER_Macbeth, 24},
+    {"X-Rite Colorchecker Classic Legacy", cv::mcc::MCC24, &kClassicLegacyTable,
+     cv::ccm::COLORCHECKER_Macbeth, 24},
+    {"Datacolor SpyderCheckr 24", cv::mcc::MCC24, &kSpyderCheckr24Table,
+     cv::ccm::COLORCHECKER_Macbeth, 24},
+    {"X-Rite ColorChecker Digital SG", cv::mcc::SG140, nullptr, cv::ccm::COLORCHECKER_DigitalSG,
+     140},
+    {"DGK/DKK Vinyl", cv::mcc::VINYL18, nullptr, cv::ccm::COLORCHECKER_Vinyl, 18},
+};
+
 cv::Mat referenceTable(int chartChoice) {
-    const Table* table = tableFor(chartChoice);
+    const PatchTable* table = kChartCatalogue[chartChoice].table;
     if (!table) return {};
     cv::Mat colours(24, 1, CV_64FC3);
     for (int row = 0; row < 24; ++row)
@@ -74,29 +66,13 @@ cv::Mat referenceTable(int chartChoice) {
 }
 
 ChartReference chartReference(int chartChoice) {
+    const ChartRecord& record = kChartCatalogue[chartChoice];
     ChartReference reference;
-    switch (chartChoice) {
-        case 1:
-            reference.builtIn = true;
-            reference.constColor = cv::ccm::COLORCHECKER_Macbeth;
-            break;
-        case 5:  // detector type 1, but built-in colours 2
-            reference.detectorType = cv::mcc::SG140;
-            reference.builtIn = true;
-            reference.constColor = cv::ccm::COLORCHECKER_DigitalSG;
-            reference.patchCount = 140;
-            break;
-        case 6:  // detector type 2, but built-in colours 1
-            reference.detectorType = cv::mcc::VINYL18;
-            reference.builtIn = true;
-            reference.constColor = cv::ccm::COLORCHECKER_Vinyl;
-            reference.patchCount = 18;
-            break;
-        default:
-            reference.colours = referenceTable(chartChoice);
-            reference.colours = reference.colours / 255.0;
-            break;
-    }
+    reference.detectorType = record.detectorType;
+    reference.builtIn = record.table == nullptr;
+    reference.constColor = record.builtInColours;
+    reference.patchCount = record.patchCount;
+    if (!reference.builtIn) reference.colours = referenceTable(chartChoice) / 255.0;
     return reference;
 }
 

@@ -97,7 +97,6 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
 
 int runResultPhase(cv::Mat& image, const CheckerList& checkers, const ChartReference& reference,
                    bool batchMode, const WorkingPaths& paths) {
-    createWindow(kResultTitle);
     ui::init(kResultTitle);
     bool complete = true;
     for (const auto& checker : checkers) {

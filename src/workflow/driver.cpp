@@ -15,17 +15,6 @@ const char* const kSettingsTitle = "Settings";
 const char* const kDetectionTitle = "ColorChecker detection | Press ESC when ready to create LUT";
 const char* const kResultTitle = "Image and areas used to create LUTs | Press any key to exit";
 
-Source sourceOf(const Settings& settings) {
-    if (settings.useFile) return Source::File;
-    if (settings.useCamera) return Source::Camera;
-    return Source::None;
-}
-
-void createWindow(const std::string& title) {
-    // GUI_NORMAL keeps Qt's toolbar and wheel zoom away: one image pixel per window pixel.
-    cv::namedWindow(title, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
-}
-
 namespace {
 
 // One line, whatever the exception's text holds.
@@ -48,7 +37,7 @@ int runPhases(const char*& phase) {
 
     phase = "acquiring the chart image";
     cv::Mat image;
-    switch (sourceOf(settings)) {
+    switch (settings.source) {
         case Source::File:
             image = cv::imread(paths.referenceImage, cv::IMREAD_COLOR);
             if (image.empty()) {

@@ -64,7 +64,6 @@ cv::Mat previewFrame(const cv::Mat& frame, int detectorType) {
 }
 
 cv::Mat runPreviewLoop(cv::VideoCapture& capture, int detectorType) {
-    createWindow(kDetectionTitle);
     ui::init(kDetectionTitle);
     cv::Mat frame;
     if (!capture.grab()) return frame;

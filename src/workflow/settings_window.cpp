@@ -31,17 +31,12 @@ ui::SliderSettings cameraSlider() {
 }
 const ui::SliderSettings kCameraSlider = cameraSlider();
 
-// Ticking one source box clears the other; clearing the ticked one leaves
-// both clear.
-void applySourceRule(SettingsState& state) {
-    Settings& settings = state.settings;
-    if (settings.useCamera && state.lastSource == LastSource::File) {
-        settings.useFile = false;
-        state.lastSource = LastSource::Camera;
-    } else if (settings.useFile && state.lastSource == LastSource::Camera) {
-        settings.useCamera = false;
-        state.lastSource = LastSource::File;
-    }
+// The box whose tick changed this frame decides: ticked, it becomes the source
+// (the other box clears from the next frame on); cleared, there is no source.
+Source sourceAfter(Source source, bool fileBox, bool cameraBox) {
+    if (fileBox != (source == Source::File)) return fileBox ? Source::File : Source::None;
+    if (cameraBox != (source == Source::Camera)) return cameraBox ? Source::Camera : Source::None;
+    return source;
 }
 
 // The first box ticked that is not the current choice becomes the choice and
@@ -63,9 +58,11 @@ bool settingsFrame(SettingsState& state, cv::Mat& frame) {
 
     // source
     ui::formattedText(frame, 15, 15, kFontScale, kTextColour, "Select camera or file:");
-    ui::tickBox(frame, 15, 30, "Use file cc.jpg", settings.useFile, kFontScale);
-    ui::tickBox(frame, 15, 45, "Use camera", settings.useCamera, kFontScale);
-    applySourceRule(state);
+    bool fileBox = settings.source == Source::File;
+    bool cameraBox = settings.source == Source::Camera;
+    ui::tickBox(frame, 15, 30, "Use file cc.jpg", fileBox, kFontScale);
+    ui::tickBox(frame, 15, 45, "Use camera", cameraBox, kFontScale);
+    settings.source = sourceAfter(settings.source, fileBox, cameraBox);
 
     // camera: the index goes in as a whole number and comes back truncated,
     // so 3 needs the handle at the very end of the track
@@ -78,8 +75,8 @@ bool settingsFrame(SettingsState& state, cv::Mat& frame) {
     // ticked for this one frame
     ui::formattedText(frame, kChartColumnX, 15, kFontScale, kTextColour, "Select ColorChecker:");
     for (int i = 0; i < kChartChoices; ++i) {
-        ui::tickBox(frame, kChartColumnX, 30 + kRowHeight * i, kChartLabels[i], state.chartBoxes[i],
-                    kFontScale);
+        ui::tickBox(frame, kChartColumnX, 30 + kRowHeight * i, kChartCatalogue[i].label,
+                    state.chartBoxes[i], kFontScale);
     }
     applyChartRule(state);
 
@@ -90,7 +87,6 @@ bool settingsFrame(SettingsState& state, cv::Mat& frame) {
 
 Settings runSettingsWindow() {
     cv::Mat frame(kSettingsHeight, kSettingsWidth, CV_8UC3);
-    createWindow(kSettingsTitle);
     ui::init(kSettingsTitle);
     SettingsState state;
 

@@ -30,19 +30,16 @@ enum ExitCode : int {
     kExitIncomplete = 4,    // the run could not produce all it set out to
 };
 
-// What the user chose in the Settings window.
-struct Settings {
-    bool useFile = true;
-    bool useCamera = false;
-    int cameraIndex = 0;  // 0..3
-    int chartChoice = 0;  // 0..6, in the order of the Settings window
-    bool batchMode = false;
-};
-
+// Where the chart image comes from; None when both source boxes were cleared.
 enum class Source { None, File, Camera };
 
-// The file source wins over the camera; both clear means no source.
-Source sourceOf(const Settings& settings);
+// What the user chose in the Settings window.
+struct Settings {
+    Source source = Source::File;
+    int cameraIndex = 0;  // 0..3
+    int chartChoice = 0;  // 0..6, an index into kChartCatalogue
+    bool batchMode = false;
+};
 
 // One whole run from start-up to the exit code. Never throws.
 int runCalibration();
@@ -52,18 +49,12 @@ extern const char* const kSettingsTitle;
 extern const char* const kDetectionTitle;
 extern const char* const kResultTitle;
 
-// Creates a HighGUI window sized to its image, without Qt's toolbar and zoom.
-void createWindow(const std::string& title);
-
 // ---------------------------------------------------------------------------
 // Settings window.
 // ---------------------------------------------------------------------------
 
-enum class LastSource { File, Camera };
-
 struct SettingsState {
     Settings settings;
-    LastSource lastSource = LastSource::File;
     bool chartBoxes[7] = {true, false, false, false, false, false, false};
 };
 
@@ -84,6 +75,7 @@ Settings runSettingsWindow();
 
 struct WorkingPaths {
     std::string documents;       // "" when the lookup failed
+    std::string folder;          // .../Tintsmith
     std::string referenceImage;  // .../Tintsmith/cc.jpg
     std::string inputPhotos;     // .../Tintsmith/Photos/   (trailing separator)
     std::string outputPhotos;    // .../Tintsmith/ccPhotos/ (trailing separator)
@@ -109,8 +101,23 @@ struct ChartReference {
     int patchCount = 24;  // patches the reference describes
 };
 
+// 24 sRGB colours on 0..255, one row per patch in the detector's patch order.
+using PatchTable = unsigned char[24][3];
+
+// One chart choice of the Settings window. The detector (cv::mcc::TYPECHART:
+// MCC24, SG140, VINYL18) and the colour module (cv::ccm::CONST_COLOR: Macbeth,
+// Vinyl, DigitalSG) were written apart and list their charts in different
+// orders, so a record names each by its enumerator, never by a shared number.
+struct ChartRecord {
+    const char* label;                  // as the Settings window shows it
+    cv::mcc::TYPECHART detectorType;
+    const PatchTable* table;            // our own reference colours, or nullptr for
+    cv::ccm::CONST_COLOR builtInColours;  // the library's built-in ones
+    int patchCount;
+};
+
 constexpr int kChartChoices = 7;
-extern const char* const kChartLabels[kChartChoices];
+extern const ChartRecord kChartCatalogue[kChartChoices];
 
 // The reference for chart choice 0..6.
 ChartReference chartReference(int chartChoice);

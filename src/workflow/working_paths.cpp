@@ -1,31 +1,30 @@
 // The working folder Tintsmith inside the Documents folder, and every path in it.
+#include <filesystem>
+
 #include "platform/platform.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
 
+namespace fs = std::filesystem;
+
 std::string lutImagePathFor(const std::string& referenceImagePath) {
-    // The stem keeps its folder: only the file name's last '.' counts.
-    std::size_t slash = referenceImagePath.find_last_of("/\\");
-    std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    std::size_t dot = referenceImagePath.rfind('.');
-    std::string stem = (dot == std::string::npos || dot < nameStart)
-                           ? referenceImagePath
-                           : referenceImagePath.substr(0, dot);
-    return stem + "_LUT.png";
+    // only the file name's last '.' counts: a dot in a folder is no extension
+    return fs::path(referenceImagePath).replace_extension().string() + "_LUT.png";
 }
 
 WorkingPaths buildWorkingPaths(const std::string& documents) {
-    const std::string sep(1, platform::kPathSeparator);
-    const std::string folder = documents + sep + "Tintsmith" + sep;
+    // a failed lookup ("") leaves the folder at the root, never in the current one
+    const fs::path folder = fs::path(documents + platform::kPathSeparator) / "Tintsmith";
     WorkingPaths paths;
     paths.documents = documents;
-    paths.referenceImage = folder + "cc.jpg";
-    paths.inputPhotos = folder + "Photos" + sep;
-    paths.outputPhotos = folder + "ccPhotos" + sep;
-    paths.lattice = folder + "original.png";
+    paths.folder = folder.string();
+    paths.referenceImage = (folder / "cc.jpg").string();
+    paths.inputPhotos = (folder / "Photos" / "").string();
+    paths.outputPhotos = (folder / "ccPhotos" / "").string();
+    paths.lattice = (folder / "original.png").string();
     paths.lutImage = lutImagePathFor(paths.referenceImage);
-    paths.cube = folder + "cc_LUT.cube";
+    paths.cube = (folder / "cc_LUT.cube").string();
     return paths;
 }
 

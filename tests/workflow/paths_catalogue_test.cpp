@@ -1,11 +1,8 @@
 // Working paths, the LUT image path rule and the chart catalogue.
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
@@ -13,6 +10,7 @@ namespace {
 
 TEST(WorkingPaths, AppendFixedSuffixesToTheDocumentsFolder) {
     WorkingPaths paths = buildWorkingPaths("/home/ana/Documents");
+    EXPECT_EQ(paths.folder, "/home/ana/Documents/Tintsmith");
     EXPECT_EQ(paths.referenceImage, "/home/ana/Documents/Tintsmith/cc.jpg");
     EXPECT_EQ(paths.inputPhotos, "/home/ana/Documents/Tintsmith/Photos/");
     EXPECT_EQ(paths.outputPhotos, "/home/ana/Documents/Tintsmith/ccPhotos/");
@@ -23,6 +21,7 @@ TEST(WorkingPaths, AppendFixedSuffixesToTheDocumentsFolder) {
 
 TEST(WorkingPaths, AFailedLookupStartsAtTheRoot) {
     WorkingPaths paths = buildWorkingPaths("");
+    EXPECT_EQ(paths.folder, "/Tintsmith");
     EXPECT_EQ(paths.referenceImage, "/Tintsmith/cc.jpg");
     EXPECT_EQ(paths.inputPhotos, "/Tintsmith/Photos/");
     EXPECT_EQ(paths.outputPhotos, "/Tintsmith/ccPhotos/");
@@ -38,60 +37,6 @@ TEST(WorkingPaths, LutImageSitsBesideTheReferenceImage) {
               "C:\\Users\\ana\\Tintsmith\\cc_LUT.png");
     EXPECT_EQ(lutImagePathFor("/a.b/cc"), "/a.b/cc_LUT.png");  // a dot in the folder is not an extension
     EXPECT_EQ(lutImagePathFor("cc.tar.jpg"), "cc.tar_LUT.png");
-}
-
-// Sets an environment variable for one test and restores it afterwards.
-struct ScopedEnv {
-    ScopedEnv(const char* variable, const char* value) : name(variable) {
-        const char* old = std::getenv(name);
-        if (old) saved = old, had = true;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (had) setenv(name, saved.c_str(), 1);
-        else unsetenv(name);
-    }
-    const char* name;
-    std::string saved;
-    bool had = false;
-};
-
-TEST(DocumentsFolder, FollowsUserDirsThenHome) {
-    std::string home = ::testing::TempDir() + "docs_home";
-    std::string config = home + "/.config";
-    ASSERT_EQ(std::system(("mkdir -p '" + config + "'").c_str()), 0);
-    ScopedEnv homeEnv("HOME", home.c_str());
-    ScopedEnv configEnv("XDG_CONFIG_HOME", nullptr);
-
-    std::remove((config + "/user-dirs.dirs").c_str());
-    EXPECT_EQ(platform::documentsFolder(), home + "/Documents");
-
-    std::ofstream(config + "/user-dirs.dirs")
-        << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-        << "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente/\"\n";
-    EXPECT_EQ(platform::documentsFolder(), home + "/Dokumente");
-
-    std::string other = home + "/elsewhere";
-    ASSERT_EQ(std::system(("mkdir -p '" + other + "'").c_str()), 0);
-    std::ofstream(other + "/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"/srv/docs\"\n";
-    ScopedEnv otherConfig("XDG_CONFIG_HOME", other.c_str());
-    EXPECT_EQ(platform::documentsFolder(), "/srv/docs");
-}
-
-TEST(DocumentsFolder, WithoutHomeFallsBackToThePasswdEntry) {
-    ScopedEnv homeEnv("HOME", nullptr);
-    ScopedEnv configEnv("XDG_CONFIG_HOME", "/nonexistent-config");
-    std::string folder = platform::documentsFolder();
-    EXPECT_FALSE(folder.empty());
-    EXPECT_EQ(folder.substr(folder.size() - 10), "/Documents");
-}
-
-TEST(DocumentsFolder, APathLongerThanTheSystemLimitCountsAsNone) {
-    std::string home = "/" + std::string(5000, 'h');
-    ScopedEnv homeEnv("HOME", home.c_str());
-    ScopedEnv configEnv("XDG_CONFIG_HOME", "/nonexistent-config");
-    EXPECT_EQ(platform::documentsFolder(), "");
 }
 
 TEST(ChartCatalogue, DetectorTypesAndBuiltInReferences) {
@@ -147,17 +92,6 @@ TEST(ChartCatalogue, TablesAreScaledCopiesOfTheConstants) {
         EXPECT_EQ(cv::norm(scaled, chartReference(choice).colours, cv::NORM_INF), 0) << choice;
     }
     EXPECT_TRUE(referenceTable(1).empty());
-}
-
-TEST(Settings, FileWinsOverCameraAndBothClearMeansNoSource) {
-    Settings settings;
-    EXPECT_EQ(sourceOf(settings), Source::File);
-    settings.useCamera = true;
-    EXPECT_EQ(sourceOf(settings), Source::File);
-    settings.useFile = false;
-    EXPECT_EQ(sourceOf(settings), Source::Camera);
-    settings.useCamera = false;
-    EXPECT_EQ(sourceOf(settings), Source::None);
 }
 
 }  // namespace

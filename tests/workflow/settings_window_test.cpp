@@ -63,8 +63,7 @@ TEST_F(SettingsWindowTest, OpensWithFileSourceFirstChartAndCameraZero) {
 
 TEST_F(SettingsWindowTest, TheButtonAtOnceGivesTheInitialRecord) {
     EXPECT_TRUE(clickAndFrame({40, 170}));
-    EXPECT_TRUE(state.settings.useFile);
-    EXPECT_FALSE(state.settings.useCamera);
+    EXPECT_EQ(state.settings.source, Source::File);
     EXPECT_EQ(state.settings.cameraIndex, 0);
     EXPECT_EQ(state.settings.chartChoice, 0);
     EXPECT_FALSE(state.settings.batchMode);
@@ -88,16 +87,14 @@ TEST_F(SettingsWindowTest, ClickingTheChosenChartBoxClearsItButKeepsTheChoice) {
 TEST_F(SettingsWindowTest, ClearingTheFileBoxLeavesNoSource) {
     clickAndFrame(kFileBox);
     frame();
-    EXPECT_FALSE(state.settings.useFile);
-    EXPECT_FALSE(state.settings.useCamera);
+    EXPECT_EQ(state.settings.source, Source::None);
     EXPECT_TRUE(clear(kFileBox));
     EXPECT_TRUE(clear(kCameraBox));
 }
 
 TEST_F(SettingsWindowTest, ABoxClearedByARuleShowsTickedForOneFrame) {
     clickAndFrame(kCameraBox);
-    EXPECT_TRUE(state.settings.useCamera);
-    EXPECT_FALSE(state.settings.useFile);
+    EXPECT_EQ(state.settings.source, Source::Camera);
     EXPECT_TRUE(ticked(kFileBox));
     EXPECT_TRUE(ticked(kCameraBox));
     frame();
@@ -109,9 +106,8 @@ TEST_F(SettingsWindowTest, ABoxClearedByARuleShowsTickedForOneFrame) {
     EXPECT_TRUE(clear(chartBox(0)));
     EXPECT_TRUE(ticked(chartBox(5)));
 
-    clickAndFrame(kFileBox);  // and back: file wins over the camera again
-    EXPECT_TRUE(state.settings.useFile);
-    EXPECT_FALSE(state.settings.useCamera);
+    clickAndFrame(kFileBox);  // and back to the file
+    EXPECT_EQ(state.settings.source, Source::File);
 }
 
 TEST_F(SettingsWindowTest, CameraThreeOnlyAtTheRightEndOfTheTrack) {
@@ -129,7 +125,7 @@ TEST_F(SettingsWindowTest, CameraThreeOnlyAtTheRightEndOfTheTrack) {
 TEST_F(SettingsWindowTest, BatchBoxIsIndependent) {
     clickAndFrame(kBatchBox);
     EXPECT_TRUE(state.settings.batchMode);
-    EXPECT_TRUE(state.settings.useFile);
+    EXPECT_EQ(state.settings.source, Source::File);
     EXPECT_EQ(state.settings.chartChoice, 0);
 }
 
