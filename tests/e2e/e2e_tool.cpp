@@ -1,12 +1,13 @@
 // Test data and checks for the end-to-end tests, so the scripts need no
 // image tools of their own.
 //   lattice OUT                 the identity lattice (512 x 512)
-//   image KIND OUT              a test photo: noise, grey, deep, tiny, huge, alpha, small-lattice
+//   image KIND OUT              a test image: noise (640 x 480), photo (320 x 240 noise),
+//                               tiny (1 x 1) or small-lattice (256 x 256)
 //   from-chart KIND IN OUT      the chart photo IN made grey, 16-bit or huge
-//   sequence KIND DIR            frames DIR/frame_000.png...: "counted" (1000 solid
+//   sequence KIND DIR           frames DIR/frame_000.png...: "counted" (1000 solid
 //                               frames, index i in blue i % 256 and green i / 256)
 //                               or "mixed" (chart, no chart, chart)
-//   frame-index IMAGE            prints the index a "counted" frame encodes
+//   frame-index IMAGE           prints the index a "counted" frame encodes
 //   cube-matches CUBE PNG       the cube holds the PNG LUT entry for entry
 //   same-pixels A B             two images decode to the same 8-bit colour pixels
 //   size IMAGE                  prints "W H C depth"
@@ -37,7 +38,9 @@ cv::Mat noise(cv::Size size) {
 }
 
 int usage() {
-    std::cout << "usage: e2e_tool lattice|image|from-chart|cube-matches|same-pixels|size ..." << std::endl;
+    std::cout << "usage: e2e_tool lattice|image|from-chart|sequence|frame-index|cube-matches|"
+                 "same-pixels|size|pixel ..."
+              << std::endl;
     return 2;
 }
 
@@ -82,15 +85,7 @@ int main(int argc, char** argv) {
         cv::Mat image;
         if (kind == "noise") image = noise({640, 480});
         else if (kind == "tiny") image = cv::Mat(1, 1, CV_8UC3, cv::Scalar(10, 20, 30));
-        else if (kind == "alpha") {
-            cv::Mat bgr = noise({64, 48}), bgra;
-            cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
-            image = bgra;
-        } else if (kind == "deep") {
-            noise({64, 48}).convertTo(image, CV_16UC3, 257);
-        } else if (kind == "grey") {
-            cv::cvtColor(noise({64, 48}), image, cv::COLOR_BGR2GRAY);
-        } else if (kind == "photo") image = noise({320, 240});
+        else if (kind == "photo") image = noise({320, 240});
         else if (kind == "small-lattice")
             cv::resize(tintsmith::identityLattice(), image, {256, 256}, 0, 0, cv::INTER_NEAREST);
         else return usage();
@@ -118,7 +113,7 @@ int main(int argc, char** argv) {
                 if (!write(i, cv::Mat(120, 160, CV_8UC3, cv::Scalar(i % 256, i / 256, 200)))) return 1;
             return 0;
         }
-        if (kind == "mixed" && argc == 4) {
+        if (kind == "mixed") {
             cv::Mat chart = cv::imread(std::string(std::getenv("ASSETS")) + "/cc.jpg"), small;
             cv::resize(chart, small, {930, 618}, 0, 0, cv::INTER_AREA);
             return write(0, small) && write(1, noise(small.size())) && write(2, small) ? 0 : 1;

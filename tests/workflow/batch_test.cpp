@@ -1,39 +1,31 @@
 // Batch correction of the Photos folder into ccPhotos.
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "temp_folder.hpp"
+#include "workflow/sample_chart.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
 namespace {
 
-struct Batch : ::testing::Test {
-    static void SetUpTestSuite() {
-        cv::Mat photo = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
-        CheckerList checkers = detectCharts(photo, cv::mcc::MCC24);
-        ASSERT_EQ(checkers.size(), 1u);
-        FitResult fit = fitModel(measuredPatchColours(checkers[0]), chartReference(0));
-        ASSERT_TRUE(fit.ok);
-        model = new cv::ccm::ColorCorrectionModel(*fit.model);
-    }
-    static void TearDownTestSuite() {
-        delete model;
-        model = nullptr;
-    }
+namespace fs = std::filesystem;
+
+struct Batch : TempFolderTest {
     void SetUp() override {
-        root = ::testing::TempDir() + "batch_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-        in = root + "Photos/";
-        out = root + "ccPhotos/";
-        ASSERT_EQ(std::system(("rm -rf '" + root + "' && mkdir -p '" + in + "' '" + out + "'").c_str()), 0);
+        TempFolderTest::SetUp();
+        in = folder + "Photos/";
+        out = folder + "ccPhotos/";
+        fs::create_directories(in);
+        fs::create_directories(out);
     }
     BatchReport run() {
         testing::internal::CaptureStdout();
-        BatchReport report = batchCorrectPhotos(in, out, *model);
+        BatchReport report = batchCorrectPhotos(in, out, model);
         said = testing::internal::GetCapturedStdout();
         return report;
     }
@@ -43,15 +35,14 @@ struct Batch : ::testing::Test {
         rng.fill(image, cv::RNG::UNIFORM, 0, 256);
         return image;
     }
-    std::vector<cv::String> listed(const std::string& folder) {
+    std::vector<cv::String> listed(const std::string& where) {
         std::vector<cv::String> files;
-        cv::glob(folder + "*", files, false);
+        cv::glob(where + "*", files, false);
         return files;
     }
-    static cv::ccm::ColorCorrectionModel* model;
-    std::string root, in, out, said;
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
+    std::string in, out, said;
 };
-cv::ccm::ColorCorrectionModel* Batch::model = nullptr;
 
 TEST_F(Batch, AnEmptyFolderWritesAndPrintsNothing) {
     BatchReport report = run();
@@ -68,7 +59,7 @@ TEST_F(Batch, EveryPhotoEqualsTheCorrectionAppliedByHand) {
     for (int i = 0; i < 3; ++i) {
         cv::Mat corrected = cv::imread(out + "p" + std::to_string(i) + ".png", cv::IMREAD_UNCHANGED);
         ASSERT_FALSE(corrected.empty());
-        EXPECT_EQ(cv::norm(corrected, correctImage(photo(i), *model), cv::NORM_INF), 0) << i;
+        EXPECT_EQ(cv::norm(corrected, correctImage(photo(i), model), cv::NORM_INF), 0) << i;
     }
     // input photos are only read
     EXPECT_EQ(cv::norm(cv::imread(in + "p0.png"), photo(0), cv::NORM_INF), 0);
@@ -95,7 +86,7 @@ TEST_F(Batch, KeepsNamesAndFormats) {
         cv::Mat written = cv::imread(out + name, cv::IMREAD_UNCHANGED);
         EXPECT_EQ(written.type(), CV_8UC3) << name;  // alpha dropped, 16-bit and grey read as 8-bit colour
     }
-    cv::Mat expectDeep = correctImage(cv::imread(in + "deep.png", cv::IMREAD_COLOR), *model);
+    cv::Mat expectDeep = correctImage(cv::imread(in + "deep.png", cv::IMREAD_COLOR), model);
     EXPECT_EQ(cv::norm(cv::imread(out + "deep.png", cv::IMREAD_UNCHANGED), expectDeep, cv::NORM_INF), 0);
 }
 
@@ -105,7 +96,8 @@ TEST_F(Batch, StrayFilesAreSkippedByNameAndSubfoldersNotEntered) {
     std::ofstream(in + "empty.jpg");
     std::ofstream(in + "random.jpg") << std::string(5000, '\x5a');
     ASSERT_TRUE(cv::imwrite(in + "z.png", photo(2)));
-    ASSERT_EQ(std::system(("mkdir -p '" + in + "sub' && cp '" + in + "a.png' '" + in + "sub/b.png'").c_str()), 0);
+    fs::create_directories(in + "sub");
+    fs::copy_file(in + "a.png", in + "sub/b.png");
 
     BatchReport report = run();
     EXPECT_EQ(report.corrected, 2);
@@ -121,27 +113,25 @@ TEST_F(Batch, StrayFilesAreSkippedByNameAndSubfoldersNotEntered) {
 TEST_F(Batch, AMissingFolderIsToldAndCounted) {
     ASSERT_TRUE(cv::imwrite(in + "a.png", photo(1)));
     ASSERT_TRUE(cv::imwrite(in + "b.png", photo(2)));
-    ASSERT_EQ(std::system(("rm -rf '" + out + "'").c_str()), 0);
+    fs::remove_all(out);
     BatchReport report = run();
     EXPECT_EQ(report.failed, 2);
     EXPECT_NE(said.find("ccPhotos/a.png"), std::string::npos) << said;
     EXPECT_NE(said.find("ccPhotos/b.png"), std::string::npos) << said;
 
-    ASSERT_EQ(std::system(("rm -rf '" + in + "'").c_str()), 0);
+    fs::remove_all(in);
     report = run();
     EXPECT_EQ(report.failed, 1);
     EXPECT_NE(said.find("Photos/"), std::string::npos) << said;
 }
 
 TEST_F(Batch, WithBatchModeOffNeitherFolderIsTouched) {
-    std::string documents = root + "docs";
-    WorkingPaths paths = buildWorkingPaths(documents);
-    ASSERT_EQ(std::system(("mkdir -p '" + documents + "/Tintsmith/Photos' '" + documents +
-                           "/Tintsmith/ccPhotos'").c_str()), 0);
+    WorkingPaths paths = buildWorkingPaths(folder + "docs");
+    fs::create_directories(paths.inputPhotos);
+    fs::create_directories(paths.outputPhotos);
     ASSERT_TRUE(cv::imwrite(paths.inputPhotos + "a.png", photo(1)));
-    cv::Mat image = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
-    CheckerList checkers = detectCharts(image, cv::mcc::MCC24);
-    ASSERT_EQ(checkers.size(), 1u);
+    cv::Mat image = fittedSample().photo.clone();
+    const CheckerList& checkers = fittedSample().checkers;
     testing::internal::CaptureStdout();
     exportChart(image, checkers[0], chartReference(0), false, paths);
     testing::internal::GetCapturedStdout();

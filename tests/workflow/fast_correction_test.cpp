@@ -12,7 +12,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "platform/platform.hpp"
+#include "temp_folder.hpp"
+#include "workflow/sample_chart.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
@@ -20,29 +21,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The model fitted on the sample chart photo, as a run on it would fit it.
 cv::ccm::ColorCorrectionModel sampleModel() {
-    static const cv::ccm::ColorCorrectionModel model = [] {
-        cv::Mat chart = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
-        ChartReference reference = chartReference(0);
-        CheckerList checkers = detectCharts(chart, reference.detectorType);
-        if (checkers.empty()) throw std::runtime_error("no chart in the sample photo");
-        FitResult fit = fitModel(measuredPatchColours(checkers.front()), reference);
-        if (!fit.ok) throw std::runtime_error(fit.failure);
-        return *fit.model;
-    }();
-    return model;
+    return fittedSample().model;
 }
 
 // A model fitted onto references pushed far outside 0..1, so that its output
 // leaves 0..1 in both directions for much of the colour cube.
 cv::ccm::ColorCorrectionModel harshModel() {
-    cv::Mat chart = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
+    const cv::Mat& measured = fittedSample().measured;
     ChartReference reference = chartReference(0);
-    CheckerList checkers = detectCharts(chart, reference.detectorType);
-    if (checkers.empty()) throw std::runtime_error("no chart in the sample photo");
-    cv::Mat measured = measuredPatchColours(checkers.front());
-    reference.builtIn = false;
     reference.colours = measured * 1.6 - cv::Scalar::all(0.2);
     FitResult fit = fitModel(measured, reference);
     if (!fit.ok) throw std::runtime_error(fit.failure);
@@ -254,20 +241,16 @@ class ConsoleCapture {
     std::streambuf* saved_;
 };
 
-class BatchPipeline : public ::testing::Test {
+class BatchPipeline : public TempFolderTest {
   protected:
     void SetUp() override {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ = fs::temp_directory_path() /
-                (std::string("tintsmith_") + test->name() + platform::temporarySuffix());
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "Photos");
-        fs::create_directories(root_ / "ccPhotos");
+        TempFolderTest::SetUp();
+        fs::create_directories(root / "Photos");
+        fs::create_directories(root / "ccPhotos");
     }
-    void TearDown() override { fs::remove_all(root_); }
 
-    std::string input() const { return (root_ / "Photos").string() + "/"; }
-    std::string output() const { return (root_ / "ccPhotos").string() + "/"; }
+    std::string input() const { return folder + "Photos/"; }
+    std::string output() const { return folder + "ccPhotos/"; }
 
     void addFile(const std::string& name, const std::string& bytes) {
         std::ofstream(input() + name, std::ios::binary) << bytes;
@@ -282,8 +265,6 @@ class BatchPipeline : public ::testing::Test {
         addFile(name, std::string(png.begin(), png.end()));
         return photo;
     }
-
-    fs::path root_;
 };
 
 TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
@@ -298,7 +279,7 @@ TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
     addPhoto("d.raw", 200, 300, 3);
     photos.emplace_back("e.png", addPhoto("e.png", 600, 400, 4));
     addPhoto("f.png", 100, 100, 5);
-    fs::create_directories(root_ / "ccPhotos" / "f.png");
+    fs::create_directories(root / "ccPhotos" / "f.png");
     for (const char* name : {"g.png", "h.png", "i.png", "j.png"})
         photos.emplace_back(name, addPhoto(name, 350, 450, name[0]));
     addFile("k.txt", "");
@@ -324,8 +305,8 @@ TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
         EXPECT_TRUE(
             sameBytes(correctImage(photo, model), cv::imread(output() + name, cv::IMREAD_COLOR)));
     }
-    EXPECT_FALSE(fs::exists(root_ / "ccPhotos" / "b_notes.txt"));
-    EXPECT_FALSE(fs::exists(root_ / "ccPhotos" / "d.raw"));
+    EXPECT_FALSE(fs::exists(root / "ccPhotos" / "b_notes.txt"));
+    EXPECT_FALSE(fs::exists(root / "ccPhotos" / "d.raw"));
 }
 
 TEST_F(BatchPipeline, ALonePhotoIsCorrectedLikeTheRest) {
@@ -353,7 +334,7 @@ TEST_F(BatchPipeline, AModelErrorStopsTheBatchInListingOrder) {
     }
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "Skipping " + input() + "a.txt: not an image");
-    EXPECT_TRUE(fs::is_empty(root_ / "ccPhotos"));
+    EXPECT_TRUE(fs::is_empty(root / "ccPhotos"));
 }
 
 }  // namespace

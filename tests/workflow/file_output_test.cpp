@@ -1,23 +1,19 @@
 // Output files are replaced only by complete, flushed temporary files.
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "temp_folder.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
 namespace {
 
-struct FileOutput : ::testing::Test {
-    void SetUp() override {
-        folder = ::testing::TempDir() + "output_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-        ASSERT_EQ(std::system(("rm -rf '" + folder + "' && mkdir -p '" + folder + "'").c_str()), 0);
-    }
+struct FileOutput : TempFolderTest {
     std::string read(const std::string& name) {
         std::ifstream file(folder + name, std::ios::binary);
         std::ostringstream content;
@@ -30,7 +26,6 @@ struct FileOutput : ::testing::Test {
         cv::glob(folder + "*", found, false);
         return static_cast<int>(found.size());
     }
-    std::string folder;
 };
 
 TEST_F(FileOutput, ReplacesAnOldFileWhole) {
@@ -58,7 +53,7 @@ TEST_F(FileOutput, AFullDiskIsReportedAndTheOldFileStays) {
 }
 
 TEST_F(FileOutput, AFolderInTheWayFailsAndLeavesNoTemporaryFile) {
-    ASSERT_EQ(std::system(("mkdir '" + folder + "cc_LUT.png'").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(folder + "cc_LUT.png"));
     WriteResult result = replaceFileContents(folder + "cc_LUT.png", "png");
     EXPECT_EQ(result.outcome, WriteOutcome::Failed);
     EXPECT_EQ(entries(), 0);  // glob lists files only: the folder is not counted

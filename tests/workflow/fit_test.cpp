@@ -1,32 +1,22 @@
 // Detection, measurement, the fit and the LUT export on the sample chart photo.
 #include <cmath>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "temp_folder.hpp"
+#include "workflow/sample_chart.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
 namespace {
 
-// The sample photo is detected once for every test of this file.
 struct SampleChart : ::testing::Test {
-    static void SetUpTestSuite() {
-        photo = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
-        checkers = detectCharts(photo, cv::mcc::MCC24);
-    }
-    static void TearDownTestSuite() {
-        checkers.clear();
-        photo.release();
-    }
-    static cv::Mat photo;
-    static CheckerList checkers;
+    const CheckerList& checkers = fittedSample().checkers;
 };
-cv::Mat SampleChart::photo;
-CheckerList SampleChart::checkers;
 
 TEST_F(SampleChart, MeasuresTwentyFourPatchesOnZeroToOne) {
     ASSERT_EQ(checkers.size(), 1u);
@@ -122,15 +112,12 @@ TEST_F(SampleChart, TheCubeBringsThePatchesCloserToTheReference) {
 }
 
 // A working folder of its own for each export test.
-struct Export : SampleChart {
+struct Export : TempFolderTest {
     void SetUp() override {
-        documents = ::testing::TempDir() + "export_" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        paths = buildWorkingPaths(documents);
-        ASSERT_EQ(std::system(("rm -rf '" + documents + "' && mkdir -p '" + documents +
-                               "/Tintsmith/Photos' '" + documents + "/Tintsmith/ccPhotos'").c_str()),
-                  0);
-        image = photo.clone();
+        TempFolderTest::SetUp();
+        paths = buildWorkingPaths(root.string());
+        std::filesystem::create_directories(paths.inputPhotos);
+        std::filesystem::create_directories(paths.outputPhotos);
     }
     bool exportOnce(bool batch = false) {
         testing::internal::CaptureStdout();
@@ -139,9 +126,11 @@ struct Export : SampleChart {
         return complete;
     }
     bool exists(const std::string& path) { return std::ifstream(path).good(); }
-    std::string documents, said;
+    const cv::Mat& photo = fittedSample().photo;
+    const CheckerList& checkers = fittedSample().checkers;
+    cv::Mat image = photo.clone();
+    std::string said;
     WorkingPaths paths;
-    cv::Mat image;
 };
 
 TEST_F(Export, WritesBothLutFilesAndDrawsTheLoss) {

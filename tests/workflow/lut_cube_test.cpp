@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_folder.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
@@ -150,14 +151,7 @@ TEST(CubeWriter, RefusesImagesItCannotReadWholly) {
     EXPECT_EQ(cubeText(fine).size(), 7340048u);
 }
 
-struct CubeFiles : ::testing::Test {
-    void SetUp() override {
-        folder = ::testing::TempDir() + "cube_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-        ASSERT_EQ(std::system(("rm -rf '" + folder + "' && mkdir -p '" + folder + "'").c_str()), 0);
-    }
-    std::string folder;
-};
+using CubeFiles = TempFolderTest;
 
 TEST_F(CubeFiles, WritesTheWholeFile) {
     cv::Mat lut = positionImage(512, 512);
