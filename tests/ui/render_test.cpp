@@ -120,7 +120,7 @@ TEST_F(RenderTest, TickBoxUnderThePointerHasTheLighterOutline) {
 // ---------------------------------------------------------------------------
 // Slider at (15, 90), width 150, font scale 0.4, 0 to 3 in 3 segments: height
 // 45, bar top 112, track x 29 (min) to 151 (max). Drawn on black so that the
-// kBevelLight labels stand out.
+// light (206) labels stand out.
 
 class SliderRenderTest : public RenderTest {
   protected:
