@@ -104,10 +104,10 @@ struct ChartReference {
 // 24 sRGB colours on 0..255, one row per patch in the detector's patch order.
 using PatchTable = unsigned char[24][3];
 
-// One chart choice of the Settings window. The detector (cv::mcc::TYPECHART:
-// MCC24, SG140, VINYL18) and the colour module (cv::ccm::CONST_COLOR: Macbeth,
-// Vinyl, DigitalSG) were written apart and list their charts in different
-// orders, so a record names each by its enumerator, never by a shared number.
+// One chart choice of the Settings window. The detector's enum (MCC24, SG140,
+// VINYL18) and the colour module's (Macbeth, Vinyl, DigitalSG) are separate
+// lists in their own orders, so Vinyl is 2 in one and 1 in the other: a
+// record names each by its enumerator, never by a shared number.
 struct ChartRecord {
     const char* label;                  // as the Settings window shows it
     cv::mcc::TYPECHART detectorType;
