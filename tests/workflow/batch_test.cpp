@@ -1,13 +1,17 @@
 // Batch correction of the Photos folder into ccPhotos.
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "temp_folder.hpp"
-#include "workflow/sample_chart.hpp"
+#include "workflow/fixtures.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
@@ -141,6 +145,123 @@ TEST_F(Batch, WithBatchModeOffNeitherFolderIsTouched) {
     exportChart(image, checkers[0], chartReference(0), true, paths);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(listed(paths.outputPhotos).size(), 1u);
+}
+
+// ---------------------------------------------------------------------------
+// The overlapping stages, with photos large enough for the colour tables.
+// ---------------------------------------------------------------------------
+
+// Captures what the code under test prints on standard output.
+class ConsoleCapture {
+  public:
+    ConsoleCapture() : saved_(std::cout.rdbuf(captured_.rdbuf())) {}
+    ~ConsoleCapture() { std::cout.rdbuf(saved_); }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> result;
+        std::istringstream text(captured_.str());
+        for (std::string line; std::getline(text, line);) result.push_back(line);
+        return result;
+    }
+
+  private:
+    std::ostringstream captured_;
+    std::streambuf* saved_;
+};
+
+class BatchPipeline : public TempFolderTest {
+  protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        fs::create_directories(root / "Photos");
+        fs::create_directories(root / "ccPhotos");
+    }
+
+    std::string input() const { return folder + "Photos/"; }
+    std::string output() const { return folder + "ccPhotos/"; }
+
+    void addFile(const std::string& name, const std::string& bytes) {
+        std::ofstream(input() + name, std::ios::binary) << bytes;
+    }
+
+    // A photo stored as PNG whatever its name (lossless, so decoded output
+    // pixels are exactly the corrected ones).
+    cv::Mat addPhoto(const std::string& name, int rows, int cols, std::uint64_t seed) {
+        cv::Mat photo = paletteImage(rows, cols, 30000, seed);
+        std::vector<std::uint8_t> png;
+        EXPECT_TRUE(cv::imencode(".png", photo, png));
+        addFile(name, std::string(png.begin(), png.end()));
+        return photo;
+    }
+};
+
+TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
+    // more photos than the stages hold at once, of several sizes, with strays
+    // between them: a text file, a photo whose name has no writer, and a name
+    // that cannot be written because a folder is in its place
+    std::vector<std::pair<std::string, cv::Mat>> photos;
+    photos.emplace_back("a.png", addPhoto("a.png", 480, 640, 1));
+    addFile("b_notes.txt", "not a photo");
+    photos.emplace_back("c.png", addPhoto("c.png", 300, 500, 2));
+    addPhoto("d.raw", 200, 300, 3);
+    photos.emplace_back("e.png", addPhoto("e.png", 600, 400, 4));
+    addPhoto("f.png", 100, 100, 5);
+    fs::create_directories(root / "ccPhotos" / "f.png");
+    for (const char* name : {"g.png", "h.png", "i.png", "j.png"})
+        photos.emplace_back(name, addPhoto(name, 350, 450, name[0]));
+    addFile("k.txt", "");
+
+    BatchReport report;
+    std::vector<std::string> lines;
+    {
+        ConsoleCapture console;
+        report = batchCorrectPhotos(input(), output(), model);
+        lines = console.lines();
+    }
+    EXPECT_EQ(report.corrected, 7);
+    EXPECT_EQ(report.skipped, 3);
+    EXPECT_EQ(report.failed, 1);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Skipping " + input() + "b_notes.txt: not an image");
+    EXPECT_EQ(lines[1], "Skipping " + input() + "d.raw: no image format can be written as d.raw");
+    EXPECT_EQ(lines[2].rfind("Could not write " + output() + "f.png", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3], "Skipping " + input() + "k.txt: not an image");
+
+    for (const auto& [name, photo] : photos) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(
+            sameBytes(correctImage(photo, model), cv::imread(output() + name, cv::IMREAD_COLOR)));
+    }
+    EXPECT_FALSE(fs::exists(root / "ccPhotos" / "b_notes.txt"));
+    EXPECT_FALSE(fs::exists(root / "ccPhotos" / "d.raw"));
+}
+
+TEST_F(BatchPipeline, ALonePhotoIsCorrectedLikeTheRest) {
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
+    cv::Mat photo = addPhoto("only.png", 600, 800, 8);
+    BatchReport report = batchCorrectPhotos(input(), output(), model);
+    EXPECT_EQ(report.corrected, 1);
+    EXPECT_TRUE(
+        sameBytes(correctImage(photo, model), cv::imread(output() + "only.png", cv::IMREAD_COLOR)));
+}
+
+// Regression: an error on a worker thread must reach the caller, after the
+// lines of the entries before it, and not end the process or hang the batch.
+TEST_F(BatchPipeline, AModelErrorStopsTheBatchInListingOrder) {
+    cv::ccm::ColorCorrectionModel unfitted(cv::Mat(24, 1, CV_64FC3, cv::Scalar::all(0.5)),
+                                           cv::ccm::COLORCHECKER_Macbeth);
+    addFile("a.txt", "not a photo");
+    for (const char* name : {"b.png", "c.png", "d.png", "e.png"}) addPhoto(name, 400, 400, name[0]);
+
+    std::vector<std::string> lines;
+    {
+        ConsoleCapture console;
+        EXPECT_THROW(batchCorrectPhotos(input(), output(), unfitted), cv::Exception);
+        lines = console.lines();
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Skipping " + input() + "a.txt: not an image");
+    EXPECT_TRUE(fs::is_empty(root / "ccPhotos"));
 }
 
 }  // namespace

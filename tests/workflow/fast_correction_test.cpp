@@ -1,29 +1,16 @@
 // The cached correction against the plain sequence (bgrToModelInput, infer,
-// modelOutputToBgr), byte for byte, and the batch's overlapping stages.
-#include <filesystem>
-#include <fstream>
-#include <iostream>
+// modelOutputToBgr), byte for byte.
 #include <set>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "temp_folder.hpp"
-#include "workflow/sample_chart.hpp"
+#include "workflow/fixtures.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
 namespace {
-
-namespace fs = std::filesystem;
-
-cv::ccm::ColorCorrectionModel sampleModel() {
-    return fittedSample().model;
-}
 
 // A model fitted onto references pushed far outside 0..1, so that its output
 // leaves 0..1 in both directions for much of the colour cube.
@@ -36,24 +23,6 @@ cv::ccm::ColorCorrectionModel harshModel() {
     return *fit.model;
 }
 
-cv::Mat randomImage(int rows, int cols, std::uint64_t seed) {
-    cv::Mat image(rows, cols, CV_8UC3);
-    cv::RNG rng(seed);
-    rng.fill(image, cv::RNG::UNIFORM, 0, 256);
-    return image;
-}
-
-// Colours drawn from a palette, as a photo repeats its colours many times.
-cv::Mat paletteImage(int rows, int cols, int colours, std::uint64_t seed) {
-    cv::RNG rng(seed);
-    cv::Mat palette = randomImage(1, colours, seed + 1);
-    cv::Mat image(rows, cols, CV_8UC3);
-    for (int row = 0; row < rows; ++row)
-        for (int col = 0; col < cols; ++col)
-            image.at<cv::Vec3b>(row, col) = palette.at<cv::Vec3b>(0, rng.uniform(0, colours));
-    return image;
-}
-
 std::size_t distinctColours(const cv::Mat& image) {
     std::set<std::uint32_t> seen;
     for (int row = 0; row < image.rows; ++row)
@@ -62,20 +31,6 @@ std::size_t distinctColours(const cv::Mat& image) {
             seen.insert(pixel[0] | pixel[1] << 8 | std::uint32_t(pixel[2]) << 16);
         }
     return seen.size();
-}
-
-// Same size, same type, every byte equal; prints the first difference.
-::testing::AssertionResult sameBytes(const cv::Mat& expected, const cv::Mat& actual) {
-    if (expected.size() != actual.size() || expected.type() != actual.type())
-        return ::testing::AssertionFailure() << "size or type differs";
-    for (int row = 0; row < expected.rows; ++row)
-        for (int col = 0; col < expected.cols; ++col)
-            if (expected.at<cv::Vec3b>(row, col) != actual.at<cv::Vec3b>(row, col))
-                return ::testing::AssertionFailure()
-                       << "first difference at row " << row << ", column " << col << ": "
-                       << expected.at<cv::Vec3b>(row, col) << " against "
-                       << actual.at<cv::Vec3b>(row, col);
-    return ::testing::AssertionSuccess();
 }
 
 // Both forms of the cached correction, each with its own cache, against the
@@ -95,7 +50,7 @@ void expectExact(const cv::Mat& image, cv::ccm::ColorCorrectionModel& model) {
 // ---------------------------------------------------------------------------
 
 TEST(FastCorrection, MatchesThePlainSequenceOnRandomPhotos) {
-    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
     // a small one takes the plain path, the larger ones the table
     for (cv::Size size : {cv::Size(37, 23), cv::Size(640, 480), cv::Size(1001, 333)}) {
         SCOPED_TRACE(size);
@@ -105,14 +60,14 @@ TEST(FastCorrection, MatchesThePlainSequenceOnRandomPhotos) {
 }
 
 TEST(FastCorrection, MatchesThePlainSequenceOnTheSampleChartPhoto) {
-    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
     cv::Mat chart = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
     ASSERT_FALSE(chart.empty());
     expectExact(chart, model);
 }
 
 TEST(FastCorrection, MatchesThePlainSequenceOnEveryColour) {
-    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizer build slows our own loops about tenfold: a sixteenth of the
     // cube, scattered over all of it, keeps this test within its time budget.
@@ -152,7 +107,7 @@ TEST(FastCorrection, SaturatesOutputsOutside0To1LikeThePlainSequence) {
 }
 
 TEST(FastCorrection, EachColourGoesThroughTheModelOnce) {
-    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
     CorrectionCache cache;
     cv::Mat first = paletteImage(600, 800, 20000, 5);
     correctImageCached(first, model, cache);
@@ -170,7 +125,7 @@ TEST(FastCorrection, EachColourGoesThroughTheModelOnce) {
 }
 
 TEST(FastCorrection, ReadsAndWritesOnlyTheRegionOfAView) {
-    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
     cv::Mat whole = randomImage(700, 900, 9);
     const cv::Mat original = whole.clone();
     const cv::Rect inner(13, 17, 800, 600);  // rows are not continuous
@@ -189,7 +144,7 @@ TEST(FastCorrection, ReadsAndWritesOnlyTheRegionOfAView) {
 }
 
 TEST(FastCorrection, LeavesOtherImageTypesToThePlainSequence) {
-    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
     CorrectionCache cache;
     cv::Mat grey(400, 400, CV_8UC1), withAlpha(400, 400, CV_8UC4), deep(400, 400, CV_16UC3);
     cv::randu(grey, 0, 256);
@@ -215,126 +170,9 @@ TEST(FastCorrection, AFailedModelCallLeavesNoColourBehind) {
     ASSERT_NE(cache.table, nullptr);  // it failed on the table's path
     EXPECT_EQ(cache.evaluated, 0u);
     // the same cache then meets a model that works: every colour is evaluated
-    cv::ccm::ColorCorrectionModel model = sampleModel();
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
     EXPECT_TRUE(sameBytes(correctImage(chart, model), correctImageCached(chart, model, cache)));
     EXPECT_EQ(cache.evaluated, distinctColours(chart));
-}
-
-// ---------------------------------------------------------------------------
-// The batch's overlapping stages.
-// ---------------------------------------------------------------------------
-
-// Captures what the code under test prints on standard output.
-class ConsoleCapture {
-  public:
-    ConsoleCapture() : saved_(std::cout.rdbuf(captured_.rdbuf())) {}
-    ~ConsoleCapture() { std::cout.rdbuf(saved_); }
-    std::vector<std::string> lines() const {
-        std::vector<std::string> result;
-        std::istringstream text(captured_.str());
-        for (std::string line; std::getline(text, line);) result.push_back(line);
-        return result;
-    }
-
-  private:
-    std::ostringstream captured_;
-    std::streambuf* saved_;
-};
-
-class BatchPipeline : public TempFolderTest {
-  protected:
-    void SetUp() override {
-        TempFolderTest::SetUp();
-        fs::create_directories(root / "Photos");
-        fs::create_directories(root / "ccPhotos");
-    }
-
-    std::string input() const { return folder + "Photos/"; }
-    std::string output() const { return folder + "ccPhotos/"; }
-
-    void addFile(const std::string& name, const std::string& bytes) {
-        std::ofstream(input() + name, std::ios::binary) << bytes;
-    }
-
-    // A photo stored as PNG whatever its name (lossless, so decoded output
-    // pixels are exactly the corrected ones).
-    cv::Mat addPhoto(const std::string& name, int rows, int cols, std::uint64_t seed) {
-        cv::Mat photo = paletteImage(rows, cols, 30000, seed);
-        std::vector<std::uint8_t> png;
-        EXPECT_TRUE(cv::imencode(".png", photo, png));
-        addFile(name, std::string(png.begin(), png.end()));
-        return photo;
-    }
-};
-
-TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
-    cv::ccm::ColorCorrectionModel model = sampleModel();
-    // more photos than the stages hold at once, of several sizes, with strays
-    // between them: a text file, a photo whose name has no writer, and a name
-    // that cannot be written because a folder is in its place
-    std::vector<std::pair<std::string, cv::Mat>> photos;
-    photos.emplace_back("a.png", addPhoto("a.png", 480, 640, 1));
-    addFile("b_notes.txt", "not a photo");
-    photos.emplace_back("c.png", addPhoto("c.png", 300, 500, 2));
-    addPhoto("d.raw", 200, 300, 3);
-    photos.emplace_back("e.png", addPhoto("e.png", 600, 400, 4));
-    addPhoto("f.png", 100, 100, 5);
-    fs::create_directories(root / "ccPhotos" / "f.png");
-    for (const char* name : {"g.png", "h.png", "i.png", "j.png"})
-        photos.emplace_back(name, addPhoto(name, 350, 450, name[0]));
-    addFile("k.txt", "");
-
-    BatchReport report;
-    std::vector<std::string> lines;
-    {
-        ConsoleCapture console;
-        report = batchCorrectPhotos(input(), output(), model);
-        lines = console.lines();
-    }
-    EXPECT_EQ(report.corrected, 7);
-    EXPECT_EQ(report.skipped, 3);
-    EXPECT_EQ(report.failed, 1);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "Skipping " + input() + "b_notes.txt: not an image");
-    EXPECT_EQ(lines[1], "Skipping " + input() + "d.raw: no image format can be written as d.raw");
-    EXPECT_EQ(lines[2].rfind("Could not write " + output() + "f.png", 0), 0u) << lines[2];
-    EXPECT_EQ(lines[3], "Skipping " + input() + "k.txt: not an image");
-
-    for (const auto& [name, photo] : photos) {
-        SCOPED_TRACE(name);
-        EXPECT_TRUE(
-            sameBytes(correctImage(photo, model), cv::imread(output() + name, cv::IMREAD_COLOR)));
-    }
-    EXPECT_FALSE(fs::exists(root / "ccPhotos" / "b_notes.txt"));
-    EXPECT_FALSE(fs::exists(root / "ccPhotos" / "d.raw"));
-}
-
-TEST_F(BatchPipeline, ALonePhotoIsCorrectedLikeTheRest) {
-    cv::ccm::ColorCorrectionModel model = sampleModel();
-    cv::Mat photo = addPhoto("only.png", 600, 800, 8);
-    BatchReport report = batchCorrectPhotos(input(), output(), model);
-    EXPECT_EQ(report.corrected, 1);
-    EXPECT_TRUE(
-        sameBytes(correctImage(photo, model), cv::imread(output() + "only.png", cv::IMREAD_COLOR)));
-}
-
-// Regression: an error on a worker thread must reach the caller, after the
-// lines of the entries before it, and not end the process or hang the batch.
-TEST_F(BatchPipeline, AModelErrorStopsTheBatchInListingOrder) {
-    cv::ccm::ColorCorrectionModel unfitted(cv::Mat(24, 1, CV_64FC3, cv::Scalar::all(0.5)),
-                                           cv::ccm::COLORCHECKER_Macbeth);
-    addFile("a.txt", "not a photo");
-    for (const char* name : {"b.png", "c.png", "d.png", "e.png"}) addPhoto(name, 400, 400, name[0]);
-
-    std::vector<std::string> lines;
-    {
-        ConsoleCapture console;
-        EXPECT_THROW(batchCorrectPhotos(input(), output(), unfitted), cv::Exception);
-        lines = console.lines();
-    }
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "Skipping " + input() + "a.txt: not an image");
-    EXPECT_TRUE(fs::is_empty(root / "ccPhotos"));
 }
 
 }  // namespace

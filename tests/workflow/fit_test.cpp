@@ -8,7 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "temp_folder.hpp"
-#include "workflow/sample_chart.hpp"
+#include "workflow/fixtures.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {

@@ -1,0 +1,70 @@
+// What the workflow tests share: the sample chart photo with the model fitted on
+// it, and made-up photos.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+
+// The sample chart photo, its one chart and the model fitted on it with the
+// clone reference, as a run on the photo would fit it; made once per process.
+struct FittedSample {
+    cv::Mat photo;  // as read: tests draw into copies
+    CheckerList checkers;
+    cv::Mat measured;  // the chart's patches
+    cv::ccm::ColorCorrectionModel model;
+};
+
+inline const FittedSample& fittedSample() {
+    static const FittedSample sample = [] {
+        cv::Mat photo = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
+        CheckerList checkers = detectCharts(photo, cv::mcc::MCC24);
+        if (checkers.size() != 1) throw std::runtime_error("not one chart in the sample photo");
+        cv::Mat measured = measuredPatchColours(checkers.front());
+        FitResult fit = fitModel(measured, chartReference(0));
+        if (!fit.ok) throw std::runtime_error(fit.failure);
+        return FittedSample{photo, checkers, measured, *fit.model};
+    }();
+    return sample;
+}
+
+// Uniform noise: about as many colours as pixels.
+inline cv::Mat randomImage(int rows, int cols, std::uint64_t seed) {
+    cv::Mat image(rows, cols, CV_8UC3);
+    cv::RNG rng(seed);
+    rng.fill(image, cv::RNG::UNIFORM, 0, 256);
+    return image;
+}
+
+// Colours drawn from a palette, as a photo repeats its colours many times.
+inline cv::Mat paletteImage(int rows, int cols, int colours, std::uint64_t seed) {
+    cv::RNG rng(seed);
+    cv::Mat palette = randomImage(1, colours, seed + 1);
+    cv::Mat image(rows, cols, CV_8UC3);
+    for (int row = 0; row < rows; ++row)
+        for (int col = 0; col < cols; ++col)
+            image.at<cv::Vec3b>(row, col) = palette.at<cv::Vec3b>(0, rng.uniform(0, colours));
+    return image;
+}
+
+// Same size, same type, every byte equal; prints the first difference.
+inline ::testing::AssertionResult sameBytes(const cv::Mat& expected, const cv::Mat& actual) {
+    if (expected.size() != actual.size() || expected.type() != actual.type())
+        return ::testing::AssertionFailure() << "size or type differs";
+    for (int row = 0; row < expected.rows; ++row)
+        for (int col = 0; col < expected.cols; ++col)
+            if (expected.at<cv::Vec3b>(row, col) != actual.at<cv::Vec3b>(row, col))
+                return ::testing::AssertionFailure()
+                       << "first difference at row " << row << ", column " << col << ": "
+                       << expected.at<cv::Vec3b>(row, col) << " against "
+                       << actual.at<cv::Vec3b>(row, col);
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace tintsmith
