@@ -38,9 +38,7 @@ cv::Mat noise(cv::Size size) {
 }
 
 int usage() {
-    std::cout << "usage: e2e_tool lattice|image|from-chart|sequence|frame-index|cube-matches|"
-                 "same-pixels|size|pixel ..."
-              << std::endl;
+    std::cout << "usage: e2e_tool COMMAND ARGUMENTS (the commands head e2e_tool.cpp)" << std::endl;
     return 2;
 }
 

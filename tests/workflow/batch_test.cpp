@@ -1,7 +1,6 @@
 // Batch correction of the Photos folder into ccPhotos.
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,12 +32,7 @@ struct Batch : TempFolderTest {
         said = testing::internal::GetCapturedStdout();
         return report;
     }
-    static cv::Mat photo(int seed, cv::Size size = {96, 64}) {
-        cv::Mat image(size, CV_8UC3);
-        cv::RNG rng(seed);
-        rng.fill(image, cv::RNG::UNIFORM, 0, 256);
-        return image;
-    }
+    static cv::Mat photo(int seed) { return randomImage(64, 96, seed); }
     std::vector<cv::String> listed(const std::string& where) {
         std::vector<cv::String> files;
         cv::glob(where + "*", files, false);
@@ -151,22 +145,13 @@ TEST_F(Batch, WithBatchModeOffNeitherFolderIsTouched) {
 // The overlapping stages, with photos large enough for the colour tables.
 // ---------------------------------------------------------------------------
 
-// Captures what the code under test prints on standard output.
-class ConsoleCapture {
-  public:
-    ConsoleCapture() : saved_(std::cout.rdbuf(captured_.rdbuf())) {}
-    ~ConsoleCapture() { std::cout.rdbuf(saved_); }
-    std::vector<std::string> lines() const {
-        std::vector<std::string> result;
-        std::istringstream text(captured_.str());
-        for (std::string line; std::getline(text, line);) result.push_back(line);
-        return result;
-    }
-
-  private:
-    std::ostringstream captured_;
-    std::streambuf* saved_;
-};
+// What the code under test printed, one entry per line.
+std::vector<std::string> capturedLines() {
+    std::istringstream text(testing::internal::GetCapturedStdout());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
+}
 
 class BatchPipeline : public TempFolderTest {
   protected:
@@ -211,13 +196,9 @@ TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
         photos.emplace_back(name, addPhoto(name, 350, 450, name[0]));
     addFile("k.txt", "");
 
-    BatchReport report;
-    std::vector<std::string> lines;
-    {
-        ConsoleCapture console;
-        report = batchCorrectPhotos(input(), output(), model);
-        lines = console.lines();
-    }
+    testing::internal::CaptureStdout();
+    const BatchReport report = batchCorrectPhotos(input(), output(), model);
+    const std::vector<std::string> lines = capturedLines();
     EXPECT_EQ(report.corrected, 7);
     EXPECT_EQ(report.skipped, 3);
     EXPECT_EQ(report.failed, 1);
@@ -253,12 +234,9 @@ TEST_F(BatchPipeline, AModelErrorStopsTheBatchInListingOrder) {
     addFile("a.txt", "not a photo");
     for (const char* name : {"b.png", "c.png", "d.png", "e.png"}) addPhoto(name, 400, 400, name[0]);
 
-    std::vector<std::string> lines;
-    {
-        ConsoleCapture console;
-        EXPECT_THROW(batchCorrectPhotos(input(), output(), unfitted), cv::Exception);
-        lines = console.lines();
-    }
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(batchCorrectPhotos(input(), output(), unfitted), cv::Exception);
+    const std::vector<std::string> lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "Skipping " + input() + "a.txt: not an image");
     EXPECT_TRUE(fs::is_empty(root / "ccPhotos"));
