@@ -1,7 +1,9 @@
 // What the operating system provides: the Documents folder, the path
-// separator, and replacing a file by a completed temporary one.
+// separator, replacing a file by a completed temporary one, and large zeroed
+// memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -28,5 +30,13 @@ void removeFile(const std::string& path);
 
 // A process-unique suffix for temporary file names.
 std::string temporarySuffix();
+
+// `bytes` zero bytes that cost memory only where touched, on huge pages where
+// the system offers them: touching a few bytes on each of thousands of small
+// pages costs far more than the bytes. Null when refused.
+void* allocateZeroed(std::size_t bytes);
+
+// Gives back a block of allocateZeroed with its size; null is ignored.
+void releaseZeroed(void* block, std::size_t bytes);
 
 }  // namespace platform

@@ -1,20 +1,25 @@
 // Applies the fitted correction to every photo of Photos and writes each one
 // under its own name into ccPhotos. Input photos are only ever read.
 //
-// Three stages overlap, each on its own thread: reading the next photo,
-// correcting the current one, encoding and writing the previous one. Entries
-// pass between them in listing order through hand-overs of one place, so at
-// most five decoded photos exist at once: one being read, one waiting, one
-// being corrected in place, one waiting, one being encoded and written.
-// Everything the batch tells, and every error it throws, happens on the
-// calling thread in listing order, exactly as if the photos went one by one.
-// A folder of one photo has nothing to overlap and runs without threads.
+// Photo workers, one per core, each read a photo and correct it (one photo at
+// a time goes through the shared colour table, a step spread over every core
+// itself); one writer thread encodes and writes the corrected photos in
+// listing order and tells about each. The calling thread only waits and
+// reports progress, so a window it owns keeps answering. A worker starts a
+// photo only while fewer than workers + kSpareHeld are read and not yet
+// written, which bounds the decoded photos held at once. Every line comes in listing order,
+// and an error thrown for one photo stops the batch there: the photos before
+// it are written, none after it, and the error is rethrown on the calling
+// thread, exactly as if the photos went one by one.
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <iostream>
 #include <mutex>
 #include <thread>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "workflow/workflow.hpp"
@@ -22,63 +27,21 @@
 namespace tintsmith {
 namespace {
 
+// Photo workers at most: each holds a decoded photo.
+constexpr int kMostWorkers = 4;
+
+// Photos read ahead beyond one per worker, so that the writer never waits.
+constexpr std::size_t kSpareHeld = 2;
+
+// How often the calling thread reports progress while the batch runs.
+constexpr std::chrono::milliseconds kProgressPeriod(50);
+
 // One entry of the folder listing on its way through the stages.
 struct Entry {
     std::string file;
     cv::Mat image;             // the decoded photo, corrected in place
     std::string skipReason;    // set when the entry is told and left out
     std::exception_ptr error;  // thrown while reading or correcting, rethrown in turn
-};
-
-// One place for an entry between two stages: put waits while it is occupied,
-// take while it is empty. Closing wakes both and makes every later call fail.
-class Handover {
-  public:
-    // false when the consumer has gone
-    bool put(Entry&& entry) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return !full_ || closed_; });
-        if (closed_) return false;
-        slot_ = std::move(entry);
-        full_ = true;
-        changed_.notify_all();
-        return true;
-    }
-
-    // false when nothing more will come
-    bool take(Entry& entry) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return full_ || finished_ || closed_; });
-        if (!full_ || closed_) return false;
-        entry = std::move(slot_);
-        slot_ = Entry();
-        full_ = false;
-        changed_.notify_all();
-        return true;
-    }
-
-    // the producer is done: the consumer drains what is left
-    void finish() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        finished_ = true;
-        changed_.notify_all();
-    }
-
-    // the consumer is done (or gave up): the producer stops
-    void close() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;
-        slot_ = Entry();
-        changed_.notify_all();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Entry slot_;
-    bool full_ = false;
-    bool finished_ = false;
-    bool closed_ = false;
 };
 
 // Reads one listed file: decoded, or marked as skipped.
@@ -114,7 +77,7 @@ void correctEntry(Entry& entry, cv::ccm::ColorCorrectionModel& model, Correction
 }
 
 // Tells a skipped entry or writes a corrected one, and counts it. Runs on the
-// calling thread, so that lines and errors come in listing order.
+// writer thread, in listing order, so lines and errors come in that order.
 void writeEntry(Entry& entry, const std::string& outputFolder, BatchReport& report) {
     if (entry.error) std::rethrow_exception(entry.error);
     if (!entry.skipReason.empty()) {
@@ -128,18 +91,87 @@ void writeEntry(Entry& entry, const std::string& outputFolder, BatchReport& repo
     entry = Entry();
 }
 
-// Stops both stage threads and waits for them, on every way out of the batch.
-struct StageThreads {
-    Handover& decoded;
-    Handover& corrected;
-    std::thread reader;
-    std::thread corrector;
+// What the workers, the writer and the calling thread share.
+struct BatchState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Entry> entries;  // by listing index, from read and corrected to written
+    std::vector<char> ready;     // the entry waits for the writer
+    std::size_t nextToRead = 0;
+    std::size_t written = 0;  // entries written or told, in listing order
+    bool finished = false;    // the writer is done or gave up
+    bool stopped = false;     // nobody starts another photo
+    std::exception_ptr error;
+};
 
-    ~StageThreads() {
-        corrected.close();
-        decoded.close();
-        if (corrector.joinable()) corrector.join();
-        if (reader.joinable()) reader.join();
+// Takes listed photos one by one and hands each over read and corrected.
+void photoWorker(BatchState& state, const std::vector<cv::String>& files,
+                 const std::string& outputFolder, std::size_t heldPhotos,
+                 cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
+                 std::mutex& cacheMutex) {
+    for (;;) {
+        std::size_t index = 0;
+        {
+            std::unique_lock<std::mutex> lock(state.mutex);
+            state.changed.wait(lock, [&] {
+                return state.stopped || state.nextToRead >= files.size() ||
+                       state.nextToRead < state.written + heldPhotos;
+            });
+            if (state.stopped || state.nextToRead >= files.size()) return;
+            index = state.nextToRead++;
+        }
+        Entry entry = readEntry(files[index], outputFolder);
+        {
+            std::lock_guard<std::mutex> lock(cacheMutex);
+            correctEntry(entry, model, cache);
+        }
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.entries[index] = std::move(entry);
+        state.ready[index] = 1;
+        state.changed.notify_all();
+    }
+}
+
+// Writes or tells the entries in listing order; the first error stops it.
+void photoWriter(BatchState& state, const std::string& outputFolder, BatchReport& report) {
+    for (std::size_t index = 0; index < state.entries.size(); ++index) {
+        Entry entry;
+        {
+            std::unique_lock<std::mutex> lock(state.mutex);
+            state.changed.wait(lock, [&] { return state.ready[index] || state.stopped; });
+            if (!state.ready[index]) break;
+            entry = std::move(state.entries[index]);
+            state.entries[index] = Entry();
+        }
+        try {
+            writeEntry(entry, outputFolder, report);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            state.error = std::current_exception();
+            break;
+        }
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.written++;
+        state.changed.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.finished = state.stopped = true;
+    state.changed.notify_all();
+}
+
+// Stops and joins every thread of the batch, on every way out of it.
+struct BatchThreads {
+    BatchState& state;
+    std::vector<std::thread> threads;
+
+    ~BatchThreads() {
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            state.stopped = true;
+            state.changed.notify_all();
+        }
+        for (std::thread& thread : threads)
+            if (thread.joinable()) thread.join();
     }
 };
 
@@ -151,7 +183,7 @@ std::string fileNameOf(const std::string& path) {
 }
 
 BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder,
-                               cv::ccm::ColorCorrectionModel model) {
+                               cv::ccm::ColorCorrectionModel model, const BatchProgress& progress) {
     BatchReport report;
     std::vector<cv::String> files;
     try {
@@ -162,34 +194,35 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
         report.failed++;
         return report;
     }
-    CorrectionCache cache;
-    if (files.size() < 2) {  // nothing to overlap, so no threads
-        for (const cv::String& file : files) {
-            Entry entry = readEntry(file, outputFolder);
-            correctEntry(entry, model, cache);
-            writeEntry(entry, outputFolder, report);
-        }
-        return report;
-    }
+    if (files.empty()) return report;
 
-    Handover decoded;
-    Handover corrected;
-    StageThreads stages{decoded, corrected, {}, {}};
-    stages.reader = std::thread([&] {
-        for (const cv::String& file : files)
-            if (!decoded.put(readEntry(file, outputFolder))) break;
-        decoded.finish();
-    });
-    stages.corrector = std::thread([&] {
-        Entry entry;
-        while (decoded.take(entry)) {
-            correctEntry(entry, model, cache);
-            if (!corrected.put(std::move(entry))) break;
+    const int total = static_cast<int>(files.size());
+    if (progress) progress(0, total);
+    const std::size_t workers =
+        std::min<std::size_t>(files.size(), std::clamp(cv::getNumberOfCPUs(), 1, kMostWorkers));
+    BatchState state;
+    state.entries.resize(files.size());
+    state.ready.assign(files.size(), 0);
+    CorrectionCache cache;
+    std::mutex cacheMutex;
+    {
+        BatchThreads threads{state, {}};
+        for (std::size_t i = 0; i < workers; ++i)
+            threads.threads.emplace_back(photoWorker, std::ref(state), std::cref(files),
+                                         std::cref(outputFolder), workers + kSpareHeld,
+                                         std::ref(model), std::ref(cache), std::ref(cacheMutex));
+        threads.threads.emplace_back(photoWriter, std::ref(state), std::cref(outputFolder),
+                                     std::ref(report));
+        std::unique_lock<std::mutex> lock(state.mutex);
+        while (!state.finished) {
+            state.changed.wait_for(lock, kProgressPeriod, [&] { return state.finished; });
+            const int done = static_cast<int>(state.written);
+            lock.unlock();
+            if (progress) progress(done, total);
+            lock.lock();
         }
-        corrected.finish();
-    });
-    Entry entry;
-    while (corrected.take(entry)) writeEntry(entry, outputFolder, report);
+    }
+    if (state.error) std::rethrow_exception(state.error);
     return report;
 }
 

@@ -1,9 +1,9 @@
 // The fit of the colour-correction model on the measured patches, the LUT
 // export that follows it, and the result window.
 #include <iostream>
-
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <string>
 
 #include "ui/ui.hpp"
 #include "workflow/workflow.hpp"
@@ -13,6 +13,34 @@ namespace {
 
 constexpr double kLossFontScale = 2.0;
 constexpr std::uint32_t kLossColour = 0xff0000;  // red
+
+// The result window, made when there is first something to show in it, so
+// that it never stands empty under its own title while a batch runs.
+struct ResultWindow {
+    bool made = false;
+    bool shown = false;  // an image was shown
+    std::string title;   // the title it bears
+};
+
+// A new title is set before the window's next round of events, so that the
+// image is never seen under the title it had before.
+void setResultTitle(ResultWindow& window, const std::string& title) {
+    if (!window.made) {
+        ui::init(kResultTitle);  // makes the window
+        window.made = true;
+        window.title = kResultTitle;
+    }
+    if (title == window.title) return;
+    cv::setWindowTitle(kResultTitle, title);
+    window.title = title;
+}
+
+void showResult(ResultWindow& window, const cv::Mat& image, const std::string& title) {
+    setResultTitle(window, title);
+    ui::endFrame();
+    cv::imshow(kResultTitle, image);
+    window.shown = true;
+}
 
 }  // namespace
 
@@ -37,10 +65,9 @@ FitResult fitModel(const cv::Mat& measured, const ChartReference& reference) {
     }
     try {
         cv::ccm::ColorCorrectionModel model =
-            reference.builtIn
-                ? cv::ccm::ColorCorrectionModel(measured, reference.constColor)
-                : cv::ccm::ColorCorrectionModel(measured, reference.colours,
-                                                cv::ccm::COLOR_SPACE_sRGB);
+            reference.builtIn ? cv::ccm::ColorCorrectionModel(measured, reference.constColor)
+                              : cv::ccm::ColorCorrectionModel(measured, reference.colours,
+                                                              cv::ccm::COLOR_SPACE_sRGB);
         model.run();
         result.loss = model.getLoss();
         result.model = model;
@@ -54,7 +81,8 @@ FitResult fitModel(const cv::Mat& measured, const ChartReference& reference) {
 }
 
 bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
-                 const ChartReference& reference, bool batchMode, const WorkingPaths& paths) {
+                 const ChartReference& reference, bool batchMode, const WorkingPaths& paths,
+                 const ExportProgress& progress) {
     bool complete = true;
     outlineCharts(image, {checker});
     cv::Mat measured = measuredPatchColours(checker);
@@ -76,14 +104,17 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
         return false;
     }
     ui::formattedText(image, 10, 10, kLossFontScale, kLossColour, "Loss: %.1f", fit.loss);
+    if (progress.fitted) progress.fitted();
 
     cv::Mat latticeOutput;
     if (!latticeInput.empty()) latticeOutput = fit.model->infer(latticeInput, false);
 
     // the batch runs before either LUT file is written
     if (batchMode) {
-        BatchReport report = batchCorrectPhotos(paths.inputPhotos, paths.outputPhotos, *fit.model);
+        BatchReport report =
+            batchCorrectPhotos(paths.inputPhotos, paths.outputPhotos, *fit.model, progress.photos);
         if (report.failed > 0) complete = false;
+        if (progress.photosDone) progress.photosDone();
     }
     fit.model.reset();
 
@@ -97,12 +128,33 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
 
 int runResultPhase(cv::Mat& image, const CheckerList& checkers, const ChartReference& reference,
                    bool batchMode, const WorkingPaths& paths) {
-    ui::init(kResultTitle);
+    ResultWindow window;
+    ExportProgress progress;
+    // without a batch the fitted chart shows at once; with one, under its count
+    progress.fitted = [&] {
+        if (batchMode) return;
+        showResult(window, image, kResultTitle);
+        cv::waitKey(1);
+    };
+    progress.photos = [&](int done, int total) {
+        const std::string title =
+            "Correcting photos: " + std::to_string(done) + " of " + std::to_string(total);
+        if (window.shown)
+            setResultTitle(window, title);
+        else
+            showResult(window, image, title);
+        cv::waitKey(1);  // the window's events; a key pressed during the batch is dropped
+    };
+    progress.photosDone = [&] {
+        if (!window.made) return;
+        cv::waitKey(1);
+        setResultTitle(window, kResultTitle);
+    };
+
     bool complete = true;
     for (const auto& checker : checkers) {
-        if (!exportChart(image, checker, reference, batchMode, paths)) complete = false;
-        ui::endFrame();
-        cv::imshow(kResultTitle, image);
+        if (!exportChart(image, checker, reference, batchMode, paths, progress)) complete = false;
+        showResult(window, image, kResultTitle);
     }
     cv::waitKey(0);
     cv::destroyAllWindows();

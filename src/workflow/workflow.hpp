@@ -164,12 +164,20 @@ struct FitResult {
 // not match and turns a library failure into words.
 FitResult fitModel(const cv::Mat& measured, const ChartReference& reference);
 
-// One chart of the result phase, without any window: outlines it into `image`,
-// fits the model, draws "Loss: ..." and exports the LUT files (and the batch).
-// Returns true when everything asked for was produced; each failure is told
-// on its own console line.
+// What a window does while one chart is exported; every member may be empty.
+struct ExportProgress {
+    std::function<void()> fitted;                     // the outline and the loss are drawn
+    std::function<void(int done, int total)> photos;  // the batch's progress (BatchProgress)
+    std::function<void()> photosDone;                 // the batch is over; LUT files come next
+};
+
+// One chart of the result phase: outlines it into `image`, fits the model,
+// draws "Loss: ..." and exports the LUT files (and the batch), telling
+// `progress` on the way. Returns true when everything asked for was produced;
+// each failure is told on its own console line.
 bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
-                 const ChartReference& reference, bool batchMode, const WorkingPaths& paths);
+                 const ChartReference& reference, bool batchMode, const WorkingPaths& paths,
+                 const ExportProgress& progress = {});
 
 // The result window: every chart exported and shown, then a wait for any key.
 // Returns kExitDone, or kExitIncomplete when something was not produced.
@@ -194,14 +202,18 @@ cv::Mat identityLattice();
 // bgrToModelInput, infer (not linear), modelOutputToBgr.
 cv::Mat correctImage(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model);
 
+struct ModelFormula;
+
 // Corrected colours of one fitted model, remembered per 24-bit colour so that
-// every distinct colour goes through the model's own infer only once. The
-// tables are allocated once small images alone no longer pay for them, and
-// only touched pages cost memory.
+// every distinct colour is computed only once. The table is allocated once
+// small images alone no longer pay for it, and only touched pages cost memory.
+// One cache serves one call at a time.
 struct CorrectionCache {
-    std::shared_ptr<std::uint8_t> table;  // 3 bytes (B, G, R) per colour, 48 MiB
-    std::shared_ptr<std::atomic<std::uint8_t>[]> known;  // 1 bit per colour, 2 MiB
-    std::size_t evaluated = 0;  // colours sent through infer so far (every pixel before the table)
+    // per colour: corrected B, G, R and two flags; 64 MiB of address space
+    std::shared_ptr<std::atomic<std::uint32_t>> table;
+    std::shared_ptr<const ModelFormula> formula;  // the model's arithmetic, checked against it
+    bool checked = false;       // the formula was tried; null then means the plain sequence
+    std::size_t evaluated = 0;  // colours computed so far (every pixel before the table)
 };
 
 // The same result as correctImage, byte for byte, from the cache; colours not
@@ -237,10 +249,15 @@ struct BatchReport {
     int failed = 0;   // listed or written unsuccessfully: the run is incomplete
 };
 
+// Photos finished (written or told) and photos listed; called on the calling
+// thread of the batch when it starts and then at least every 50 ms.
+using BatchProgress = std::function<void(int done, int total)>;
+
 // Corrects every file of `inputFolder` (no recursion) into `outputFolder` under
-// its own name. One console line per skipped or failed entry.
+// its own name. One console line per skipped or failed entry, in listing order.
 BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder,
-                               cv::ccm::ColorCorrectionModel model);
+                               cv::ccm::ColorCorrectionModel model,
+                               const BatchProgress& progress = nullptr);
 
 // The part of a path after its last '/' or '\'.
 std::string fileNameOf(const std::string& path);

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -196,9 +198,23 @@ TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
         photos.emplace_back(name, addPhoto(name, 350, 450, name[0]));
     addFile("k.txt", "");
 
+    std::vector<std::pair<int, int>> progress;
+    bool otherThread = false;
+    const std::thread::id caller = std::this_thread::get_id();
     testing::internal::CaptureStdout();
-    const BatchReport report = batchCorrectPhotos(input(), output(), model);
+    const BatchReport report =
+        batchCorrectPhotos(input(), output(), model, [&](int done, int total) {
+            otherThread = otherThread || std::this_thread::get_id() != caller;
+            progress.emplace_back(done, total);
+        });
     const std::vector<std::string> lines = capturedLines();
+    // progress: on the calling thread, from none to all of the 11 listed, never back
+    EXPECT_FALSE(otherThread);
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_EQ(progress.front(), std::make_pair(0, 11));
+    EXPECT_EQ(progress.back(), std::make_pair(11, 11));
+    for (std::size_t i = 1; i < progress.size(); ++i)
+        EXPECT_LE(progress[i - 1].first, progress[i].first);
     EXPECT_EQ(report.corrected, 7);
     EXPECT_EQ(report.skipped, 3);
     EXPECT_EQ(report.failed, 1);

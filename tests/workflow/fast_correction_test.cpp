@@ -106,6 +106,30 @@ TEST(FastCorrection, SaturatesOutputsOutside0To1LikeThePlainSequence) {
     expectExact(image, model);
 }
 
+// The formula is trusted only for the model it was written for: another
+// linearisation or matrix shape takes the plain sequence, still exact.
+TEST(FastCorrection, AModelTheFormulaDoesNotReproduceTakesThePlainSequence) {
+    for (int variant = 0; variant < 2; ++variant) {
+        SCOPED_TRACE(variant);
+        cv::ccm::ColorCorrectionModel model(fittedSample().measured, cv::ccm::COLORCHECKER_Macbeth);
+        if (variant == 0)
+            model.setCCM_TYPE(cv::ccm::CCM_4x3);
+        else
+            model.setLinear(cv::ccm::LINEARIZATION_COLORPOLYFIT);
+        model.run();
+        const cv::Mat image = randomImage(480, 640, 21);
+        CorrectionCache cache;
+        EXPECT_TRUE(sameBytes(correctImage(image, model), correctImageCached(image, model, cache)));
+        EXPECT_TRUE(cache.checked);
+        EXPECT_EQ(cache.formula, nullptr);
+    }
+    // the sample model is the one it was written for
+    cv::ccm::ColorCorrectionModel sample = fittedSample().model;
+    CorrectionCache cache;
+    correctImageCached(randomImage(480, 640, 22), sample, cache);
+    EXPECT_NE(cache.formula, nullptr);
+}
+
 TEST(FastCorrection, EachColourGoesThroughTheModelOnce) {
     cv::ccm::ColorCorrectionModel model = fittedSample().model;
     CorrectionCache cache;

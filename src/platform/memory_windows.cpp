@@ -1,0 +1,21 @@
+// Large zeroed blocks on Windows: committed pages cost memory only once
+// touched. Large pages need a privilege users rarely hold, so none are asked for.
+#if defined(_WIN32)
+
+#include <windows.h>
+
+#include "platform/platform.hpp"
+
+namespace platform {
+
+void* allocateZeroed(std::size_t bytes) {
+    return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void releaseZeroed(void* block, std::size_t /*bytes*/) {
+    if (block) ::VirtualFree(block, 0, MEM_RELEASE);
+}
+
+}  // namespace platform
+
+#endif
