@@ -17,11 +17,12 @@
 #include <exception>
 #include <iostream>
 #include <mutex>
-#include <thread>
-
+#include <new>
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <thread>
 
+#include "platform/platform.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
@@ -35,6 +36,56 @@ constexpr std::size_t kSpareHeld = 2;
 
 // How often the calling thread reports progress while the batch runs.
 constexpr std::chrono::milliseconds kProgressPeriod(50);
+
+// Decoded photos are tens of megabytes each, mapped afresh for every photo
+// since several are alive at once: on small pages their first touches cost
+// more than correcting them. While the batch runs, new Mats of kLargeBlock
+// bytes or more come from huge-page blocks, and smaller ones as ever.
+constexpr std::size_t kLargeBlock = std::size_t(1) << 20;
+
+class LargeBlockAllocator : public cv::MatAllocator {
+  public:
+    cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, std::size_t* step,
+                           cv::AccessFlag flags, cv::UMatUsageFlags usage) const override {
+        std::size_t total = CV_ELEM_SIZE(type);
+        for (int i = 0; i < dims; ++i) total *= std::size_t(sizes[i]);
+        if (data || total < kLargeBlock)
+            return cv::Mat::getStdAllocator()->allocate(dims, sizes, type, data, step, flags,
+                                                        usage);
+        void* block = platform::allocateZeroed(total);
+        if (!block) throw std::bad_alloc();
+        if (step) {  // continuous rows, as the standard allocator lays them out
+            std::size_t stride = CV_ELEM_SIZE(type);
+            for (int i = dims - 1; i >= 0; --i) {
+                step[i] = stride;
+                stride *= std::size_t(sizes[i]);
+            }
+        }
+        auto* u = new cv::UMatData(this);
+        u->data = u->origdata = static_cast<uchar*>(block);
+        u->size = total;
+        return u;
+    }
+    bool allocate(cv::UMatData* u, cv::AccessFlag, cv::UMatUsageFlags) const override {
+        return u != nullptr;
+    }
+    void deallocate(cv::UMatData* u) const override {
+        if (!u) return;
+        platform::releaseZeroed(u->origdata, u->size);
+        delete u;
+    }
+};
+
+// Makes the large-block allocator the default for its lifetime. It lives as
+// long as the process, since a Mat it made may outlive the batch.
+struct LargeBlocksWhileAlive {
+    cv::MatAllocator* saved = cv::Mat::getDefaultAllocator();
+    LargeBlocksWhileAlive() {
+        static auto* allocator = new LargeBlockAllocator();
+        cv::Mat::setDefaultAllocator(allocator);
+    }
+    ~LargeBlocksWhileAlive() { cv::Mat::setDefaultAllocator(saved); }
+};
 
 // One entry of the folder listing on its way through the stages.
 struct Entry {
@@ -200,6 +251,7 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     if (progress) progress(0, total);
     const std::size_t workers =
         std::min<std::size_t>(files.size(), std::clamp(cv::getNumberOfCPUs(), 1, kMostWorkers));
+    LargeBlocksWhileAlive largeBlocks;
     BatchState state;
     state.entries.resize(files.size());
     state.ready.assign(files.size(), 0);
