@@ -33,6 +33,7 @@ constexpr std::size_t kColours = std::size_t(1) << 24;
 // A table entry: the corrected B, G, R in its low three bytes, and two flags.
 constexpr std::uint32_t kKnown = 1u << 24;    // the bytes are the colour's corrected value
 constexpr std::uint32_t kClaimed = 1u << 25;  // a stripe of the current call computes it
+constexpr std::uint32_t kNoColour = ~0u;      // no 24-bit colour has this key
 
 // Until this many pixels have been corrected, the plain sequence costs less
 // than the tables' first page touches: a noisy 300 x 300 thumbnail, every
@@ -198,9 +199,12 @@ void claimingPass(const cv::Mat& src, cv::Mat& dst, const ModelFormula& formula,
             for (int row = stripe * kRowsPerStripe; row < lastRow; ++row) {
                 const std::uint8_t* in = src.ptr<std::uint8_t>(row);
                 std::uint8_t* out = dst.ptr<std::uint8_t>(row);
+                std::uint32_t lastKey = kNoColour, lastEntry = 0;
                 for (int col = 0; col < src.cols; ++col, in += 3, out += 3) {
                     const std::uint32_t key = keyOf(in);
-                    std::uint32_t entry = table[key].load(std::memory_order_relaxed);
+                    // a run of one colour, a tenth to half of a photo's pixels, skips the table
+                    std::uint32_t entry =
+                        key == lastKey ? lastEntry : table[key].load(std::memory_order_relaxed);
                     if (!(entry & kKnown)) {
                         const std::uint32_t before =
                             table[key].fetch_or(kClaimed, std::memory_order_relaxed);
@@ -222,6 +226,8 @@ void claimingPass(const cv::Mat& src, cv::Mat& dst, const ModelFormula& formula,
                     out[0] = std::uint8_t(entry);
                     out[1] = std::uint8_t(entry >> 8);
                     out[2] = std::uint8_t(entry >> 16);
+                    lastKey = key;
+                    lastEntry = entry;
                 }
             }
         }
