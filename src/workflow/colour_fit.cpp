@@ -1,9 +1,10 @@
 // The fit of the colour-correction model on the measured patches, the LUT
 // export that follows it, and the result window.
 #include <iostream>
+#include <string>
+
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgcodecs.hpp>
-#include <string>
 
 #include "ui/ui.hpp"
 #include "workflow/workflow.hpp"

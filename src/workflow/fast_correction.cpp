@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+
 #include <opencv2/core/utility.hpp>
 
 #include "platform/platform.hpp"
