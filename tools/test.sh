@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/lib/common.sh
 ensure_packages "${kBuildPackages[@]}" googletest libgtest-dev xvfb xdotool x11-utils \
-    imagemagick g++-mingw-w64-x86-64
+    imagemagick g++-mingw-w64-x86-64 libx11-dev
 
 jobs=$(nproc)
 cmake --preset ci

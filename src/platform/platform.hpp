@@ -1,7 +1,9 @@
 // What the operating system provides: the Documents folder, the path
-// separator, and replacing a file by a completed temporary one.
+// separator, replacing a file by a completed temporary one, processes, memory
+// and the display.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -28,5 +30,16 @@ void removeFile(const std::string& path);
 
 // A process-unique suffix for temporary file names.
 std::string temporarySuffix();
+
+// This process's id, and whether a process of that id is still running.
+long processId();
+bool processAlive(long id);
+
+// The machine's memory in bytes (or a smaller limit set for this process),
+// 0 when unknown.
+std::size_t physicalMemoryBytes();
+
+// "" when windows can be shown; otherwise why not, in plain words.
+std::string missingDisplay();
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The fit of the colour-correction model on the measured patches, the LUT
 // export that follows it, and the result window.
+#include <filesystem>
 #include <iostream>
 
 #include <opencv2/highgui.hpp>
@@ -13,6 +14,7 @@ namespace {
 
 constexpr double kLossFontScale = 2.0;
 constexpr std::uint32_t kLossColour = 0xff0000;  // red
+constexpr int kResultPollMs = 50;  // how often a closed window is noticed
 
 }  // namespace
 
@@ -89,8 +91,8 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
 
     if (!latticeOutput.empty()) {
         cv::Mat lut = modelOutputToBgr(latticeOutput);
-        if (!writeImageFile(paths.lutImage, lut)) complete = false;
-        if (!writeCubeLut(lut, paths.cube)) complete = false;
+        removeLeftTemporaries(std::filesystem::path(paths.cube).parent_path().string());
+        if (!writeLutFiles(lut, paths.lutImage, paths.cube)) complete = false;
     }
     return complete;
 }
@@ -104,7 +106,9 @@ int runResultPhase(cv::Mat& image, const CheckerList& checkers, const ChartRefer
         ui::endFrame();
         cv::imshow(kResultTitle, image);
     }
-    cv::waitKey(0);
+    // any key ends it, and so does closing the window
+    while (cv::waitKey(kResultPollMs) == -1 && !windowClosed(kResultTitle)) {
+    }
     cv::destroyAllWindows();
     return complete ? kExitDone : kExitIncomplete;
 }
