@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include <opencv2/imgcodecs.hpp>
@@ -158,12 +159,20 @@ bool sameFolder(const std::string& a, const std::string& b) {
 // the model only once.
 void correctEntry(Entry& entry, cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache) {
     if (entry.image.empty() || entry.error) return;
+    // running out of memory belongs to this photo; any other error to the model
+    constexpr char kNoMemory[] = "there was not enough memory to correct it";
     try {
         correctImageCachedInPlace(entry.image, model, cache);
+    } catch (const std::bad_alloc&) {
+        entry.skipReason = kNoMemory;
+    } catch (const cv::Exception& error) {
+        if (error.code == cv::Error::StsNoMem) entry.skipReason = kNoMemory;
+        else entry.error = std::current_exception();
     } catch (...) {
-        entry.image.release();
         entry.error = std::current_exception();
     }
+    if (!entry.skipReason.empty()) entry.failed = true;
+    if (entry.failed || entry.error) entry.image.release();
 }
 
 // Tells a skipped entry or writes a corrected one, and counts it. Runs on the

@@ -70,8 +70,10 @@ int runPhases(const char*& phase) {
         case Source::File: {
             ImageRead read = readImageWhole(paths.referenceImage);
             if (read.outcome != ReadOutcome::Read) {
+                // a missing cc.jpg needs no more words; anything else says why
                 std::cout << "Invalid Image!" << std::endl;
-                std::cout << paths.referenceImage << ": " << read.reason << std::endl;
+                if (read.outcome != ReadOutcome::Missing)
+                    std::cout << paths.referenceImage << ": " << read.reason << std::endl;
                 return kExitInvalidImage;
             }
             image = read.image;

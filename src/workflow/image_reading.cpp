@@ -164,6 +164,7 @@ ImageRead readImageWhole(const std::string& path, std::size_t maxPixels) {
     // only regular files (or links to them) are opened: a pipe would never end
     const fs::file_status status = fs::status(fs::path(path), error);
     if (error || !fs::exists(status)) {
+        read.outcome = ReadOutcome::Missing;
         read.reason = "there is no such file";
         return read;
     }

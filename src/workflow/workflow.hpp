@@ -149,7 +149,8 @@ std::size_t largestImagePixels();
 
 enum class ReadOutcome {
     Read,
-    Unreadable,  // missing, a folder, not a regular file, cannot be opened
+    Missing,     // no such file
+    Unreadable,  // a folder, not a regular file, cannot be opened
     NotAnImage,  // no decoder recognises it
     Damaged,     // cut short or corrupt: it would decode only in part
     TooLarge,    // more pixels than largestImagePixels()

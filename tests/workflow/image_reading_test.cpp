@@ -117,7 +117,7 @@ TEST_F(ImageReading, OnlyRegularFilesAreOpened) {
 
     const std::pair<const char*, ReadOutcome> cases[] = {
         {"pipe.jpg", ReadOutcome::Unreadable},   {"folder.jpg", ReadOutcome::Unreadable},
-        {"missing.jpg", ReadOutcome::Unreadable}, {"dangling.png", ReadOutcome::Unreadable},
+        {"missing.jpg", ReadOutcome::Missing},   {"dangling.png", ReadOutcome::Missing},
         {"notes.txt", ReadOutcome::NotAnImage},  {"link.png", ReadOutcome::Read},
     };
     for (const auto& [name, outcome] : cases) {
