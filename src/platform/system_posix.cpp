@@ -33,7 +33,8 @@ std::size_t physicalMemoryBytes() {
     // a container's limit is the one that counts
     std::ifstream limitFile("/sys/fs/cgroup/memory.max");
     std::string limit;
-    if (limitFile >> limit && !limit.empty() && limit.find_first_not_of("0123456789") == limit.npos) {
+    if (limitFile >> limit && !limit.empty() &&
+        limit.find_first_not_of("0123456789") == std::string::npos) {
         std::size_t bytes = std::strtoull(limit.c_str(), nullptr, 10);
         if (bytes > 0 && (memory == 0 || bytes < memory)) memory = bytes;
     }

@@ -129,8 +129,9 @@ bool writeLutFiles(const cv::Mat& lut, const std::string& pngPath, const std::st
         return false;
     }
     std::size_t failed = 0;
-    WriteResult result = replaceFilesTogether(
-        {{pngPath, std::string(encoded.begin(), encoded.end())}, {cubePath, std::move(text)}}, failed);
+    const std::vector<FileContents> pair = {
+        {pngPath, std::string(encoded.begin(), encoded.end())}, {cubePath, std::move(text)}};
+    WriteResult result = replaceFilesTogether(pair, failed);
     if (result.outcome == WriteOutcome::Written) return true;
     if (failed == 0) {
         std::cout << "Could not write " << pngPath << ": " << result.reason << std::endl;

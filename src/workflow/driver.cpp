@@ -50,9 +50,9 @@ int runPhases(const char*& phase) {
     std::error_code error;
     if (documents.empty() || !std::filesystem::is_directory(documents, error)) {
         // never the root of the file system in its place
-        std::cout << "No Documents folder found"
-                  << (documents.empty() ? std::string(" (HOME is not set)") : ": " + documents +
-                                                                                   " does not exist")
+        const std::string where =
+            documents.empty() ? " (HOME is not set)" : ": " + documents + " does not exist";
+        std::cout << "No Documents folder found" << where
                   << "; Tintsmith works in the folder Tintsmith inside it" << std::endl;
         return kExitIncomplete;
     }

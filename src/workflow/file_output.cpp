@@ -91,8 +91,9 @@ int removeLeftTemporaries(const std::string& folder) {
          it.increment(error)) {
         const std::string name = it->path().filename().string();
         // .tintsmith-<process>-<number>.tmp, and nothing else
-        if (name.size() <= prefix.size() + extension.size() || name.compare(0, prefix.size(), prefix) ||
-            name.compare(name.size() - extension.size(), extension.size(), extension))
+        if (name.size() <= prefix.size() + extension.size() ||
+            name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
             continue;
         const std::string middle =
             name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
@@ -171,7 +172,8 @@ std::string colourFormatProblem(const std::string& path) {
         cv::Mat probe(2, 2, CV_8UC3, cv::Scalar(20, 120, 220));
         std::vector<std::uint8_t> encoded;
         cv::Mat back;
-        if (cv::imencode(extension, probe, encoded)) back = cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
+        if (cv::imencode(extension, probe, encoded))
+            back = cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
         if (back.empty()) problem = "the " + extension + " format cannot hold a colour photo";
         else if (back.depth() != CV_8U)
             problem = "the " + extension + " format holds floating-point pixels, not 8-bit colours";

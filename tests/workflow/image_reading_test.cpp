@@ -49,7 +49,8 @@ TEST_F(ImageReading, FilesCutShortOrDamagedAreRefused) {
         EXPECT_EQ(read.outcome, ReadOutcome::Read) << extension << ": " << read.reason;
         EXPECT_EQ(read.image.size(), cv::Size(400, 300));
         for (double share : {0.10, 0.30, 0.70, 0.99}) {
-            std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + long(whole.size() * share));
+            const long kept = long(whole.size() * share);
+            std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + kept);
             read = readImageWhole(put(std::string("cut") + extension, cut));
             EXPECT_EQ(read.outcome, ReadOutcome::Damaged) << extension << " cut at " << share;
             EXPECT_TRUE(read.image.empty());

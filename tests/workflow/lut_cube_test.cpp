@@ -180,7 +180,8 @@ TEST_F(CubeFiles, ARefusedImageWritesNoFileAndSaysWhy) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(writeCubeLut(cv::Mat(256, 256, CV_8UC3, cv::Scalar::all(0)), folder + "cc_LUT.cube"));
     std::string said = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(said.rfind("File Not Opened\nNot writing " + folder + "cc_LUT.cube: ", 0), 0u) << said;
+    EXPECT_EQ(said.rfind("File Not Opened\nNot writing " + folder + "cc_LUT.cube: ", 0), 0u)
+        << said;
     EXPECT_NE(said.find("smaller than 512 x 512"), std::string::npos) << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2);
     EXPECT_EQ(readFile(folder + "cc_LUT.cube"), "older");
@@ -212,8 +213,8 @@ TEST_F(CubeFiles, TheLutFilesAreReplacedBothOrNeither) {
         EXPECT_NE(said.find("File Not Opened\n"), std::string::npos) << c.name;
         for (const char* name : {"cc_LUT.png", "cc_LUT.cube"}) {
             if (std::string(name) == c.blocked) continue;
-            EXPECT_EQ(readFile(folder + name), std::string("older ") + (name[7] == 'p' ? "png" : "cube"))
-                << c.name;
+            const std::string older = name[7] == 'p' ? "older png" : "older cube";
+            EXPECT_EQ(readFile(folder + name), older) << c.name;
         }
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
                                 std::filesystem::directory_iterator()), 2)
@@ -230,8 +231,10 @@ TEST_F(CubeFiles, TheLutFilesAreReplacedBothOrNeither) {
     EXPECT_EQ(cv::norm(cv::imread(folder + "cc_LUT.png"), lut, cv::NORM_INF), 0);
     std::ofstream(folder + "cc_LUT.cube") << "older cube";
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(writeLutFiles(positionImage(600, 512), folder + "cc_LUT.png", folder + "cc_LUT.cube"));
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("File Not Opened\nNot writing"), std::string::npos);
+    EXPECT_FALSE(
+        writeLutFiles(positionImage(600, 512), folder + "cc_LUT.png", folder + "cc_LUT.cube"));
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("File Not Opened\nNot writing"), std::string::npos) << said;
     EXPECT_EQ(cv::imread(folder + "cc_LUT.png").rows, 600);
     EXPECT_EQ(readFile(folder + "cc_LUT.cube"), "older cube");
 }
