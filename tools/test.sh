@@ -7,17 +7,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/lib/common.sh
 ensure_packages "${kBuildPackages[@]}" googletest libgtest-dev xvfb xdotool x11-utils \
-    imagemagick g++-mingw-w64-x86-64
+    imagemagick g++-mingw-w64-x86-64 libx11-dev python3
 
 jobs=$(nproc)
 cmake --preset ci
 cmake --build build -j"$jobs"
 
 # a display of our own, stopped whatever happens: Xvfb picks a free number and
-# writes it to the pipe once it accepts clients
+# writes it to the pipe once it accepts clients; -noreset, because a server
+# that resets when its last client leaves refuses the next client meanwhile
 pipe=$(mktemp -u)
 mkfifo "$pipe"
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$pipe" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp -noreset 3>"$pipe" 2>/dev/null &
 xvfb_pid=$!
 trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
 read -r -t 60 display <"$pipe" || { echo "Xvfb did not start"; exit 1; }

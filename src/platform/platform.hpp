@@ -1,6 +1,6 @@
 // What the operating system provides: the Documents folder, the path
-// separator, replacing a file by a completed temporary one, and large zeroed
-// memory.
+// separator, replacing a file by a completed temporary one, processes, memory
+// and the display.
 #pragma once
 
 #include <cstddef>
@@ -38,5 +38,16 @@ void* allocateZeroed(std::size_t bytes);
 
 // Gives back a block of allocateZeroed with its size; null is ignored.
 void releaseZeroed(void* block, std::size_t bytes);
+
+// This process's id, and whether a process of that id is still running.
+long processId();
+bool processAlive(long id);
+
+// The machine's memory in bytes (or a smaller limit set for this process),
+// 0 when unknown.
+std::size_t physicalMemoryBytes();
+
+// "" when windows can be shown; otherwise why not, in plain words.
+std::string missingDisplay();
 
 }  // namespace platform

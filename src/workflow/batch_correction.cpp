@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <new>
@@ -92,21 +93,28 @@ struct Entry {
     std::string file;
     cv::Mat image;             // the decoded photo, corrected in place
     std::string skipReason;    // set when the entry is told and left out
+    bool failed = false;       // ...and the run is then incomplete
     std::exception_ptr error;  // thrown while reading or correcting, rethrown in turn
 };
 
-// Reads one listed file: decoded, or marked as skipped.
-Entry readEntry(const cv::String& file, const std::string& outputFolder) {
+// Reads one listed file: decoded whole, or marked as skipped. Only files no
+// decoder recognises are skipped without making the run incomplete.
+Entry readEntry(const std::string& file, const std::string& outputFolder) {
     Entry entry;
     try {
         entry.file = file;
-        entry.image = cv::imread(file, cv::IMREAD_COLOR);
-        const std::string name = fileNameOf(file);
-        if (entry.image.empty()) {
-            entry.skipReason = "not an image";
-        } else if (!cv::haveImageWriter(outputFolder + name)) {
-            entry.skipReason = "no image format can be written as " + name;
-            entry.image.release();
+        ImageRead read = readImageWhole(file);
+        const std::string problem = read.outcome == ReadOutcome::Read
+                                        ? colourFormatProblem(outputFolder + fileNameOf(file))
+                                        : std::string();
+        if (read.outcome != ReadOutcome::Read) {
+            entry.skipReason = read.reason;
+            entry.failed = read.outcome != ReadOutcome::NotAnImage;
+        } else if (!problem.empty()) {
+            entry.skipReason = problem;
+            entry.failed = true;
+        } else {
+            entry.image = read.image;
         }
     } catch (...) {
         entry.image.release();
@@ -115,16 +123,68 @@ Entry readEntry(const cv::String& file, const std::string& outputFolder) {
     return entry;
 }
 
+// The files of `folder` by name, without entering subfolders. Only regular
+// files and links to them are listed; anything else that is not a folder (a
+// pipe would hang the reader) is told and counted as skipped.
+std::vector<std::string> listPhotos(const std::string& folder, BatchReport& report) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> files;
+    std::error_code error;
+    fs::directory_iterator it(fs::path(folder), error), end;
+    if (error) {
+        std::cout << "Could not list the photo folder " << folder
+                  << ": it is missing or cannot be read" << std::endl;
+        report.failed++;
+        return files;
+    }
+    for (; !error && it != end; it.increment(error)) {
+        std::error_code statusError;
+        const fs::file_status status = it->status(statusError);
+        const std::string path = folder + it->path().filename().string();
+        if (fs::is_directory(status)) continue;
+        if (fs::is_regular_file(status)) {
+            files.push_back(path);
+            continue;
+        }
+        std::cout << "Skipping " << path << ": "
+                  << (fs::is_symlink(it->symlink_status(statusError))
+                          ? "a link that leads to no file"
+                          : "not a regular file, so it is never opened")
+                  << std::endl;
+        report.skipped++;
+    }
+    if (error) {
+        std::cout << "Could not list the photo folder " << folder << " to its end" << std::endl;
+        report.failed++;
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// True when both paths lead to the same folder, by a link or otherwise.
+bool sameFolder(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), error);
+}
+
 // Corrects a decoded photo in place; colours shared between photos go through
 // the model only once.
 void correctEntry(Entry& entry, cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache) {
     if (entry.image.empty() || entry.error) return;
+    // running out of memory belongs to this photo; any other error to the model
+    constexpr char kNoMemory[] = "there was not enough memory to correct it";
     try {
         correctImageCachedInPlace(entry.image, model, cache);
+    } catch (const std::bad_alloc&) {
+        entry.skipReason = kNoMemory;
+    } catch (const cv::Exception& error) {
+        if (error.code == cv::Error::StsNoMem) entry.skipReason = kNoMemory;
+        else entry.error = std::current_exception();
     } catch (...) {
-        entry.image.release();
         entry.error = std::current_exception();
     }
+    if (!entry.skipReason.empty()) entry.failed = true;
+    if (entry.failed || entry.error) entry.image.release();
 }
 
 // Tells a skipped entry or writes a corrected one, and counts it. Runs on the
@@ -133,7 +193,8 @@ void writeEntry(Entry& entry, const std::string& outputFolder, BatchReport& repo
     if (entry.error) std::rethrow_exception(entry.error);
     if (!entry.skipReason.empty()) {
         std::cout << "Skipping " << entry.file << ": " << entry.skipReason << std::endl;
-        report.skipped++;
+        if (entry.failed) report.failed++;
+        else report.skipped++;
     } else if (writeImageFile(outputFolder + fileNameOf(entry.file), entry.image)) {
         report.corrected++;
     } else {
@@ -156,7 +217,7 @@ struct BatchState {
 };
 
 // Takes listed photos one by one and hands each over read and corrected.
-void photoWorker(BatchState& state, const std::vector<cv::String>& files,
+void photoWorker(BatchState& state, const std::vector<std::string>& files,
                  const std::string& outputFolder, std::size_t heldPhotos,
                  cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
                  std::mutex& cacheMutex) {
@@ -229,24 +290,27 @@ struct BatchThreads {
 }  // namespace
 
 std::string fileNameOf(const std::string& path) {
+    // a backslash is an ordinary character in a POSIX name
+#if defined(_WIN32)
     std::size_t separator = path.find_last_of("/\\");
+#else
+    std::size_t separator = path.rfind('/');
+#endif
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
 BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder,
                                cv::ccm::ColorCorrectionModel model, const BatchProgress& progress) {
     BatchReport report;
-    std::vector<cv::String> files;
-    try {
-        cv::glob(inputFolder + "*", files, false);
-    } catch (const cv::Exception&) {
-        std::cout << "Could not list the photo folder " << inputFolder
-                  << ": it is missing or cannot be read" << std::endl;
+    if (sameFolder(inputFolder, outputFolder)) {
+        std::cout << "Not correcting photos: " << outputFolder << " is the same folder as "
+                  << inputFolder << ", so the originals would be overwritten" << std::endl;
         report.failed++;
         return report;
     }
+    const std::vector<std::string> files = listPhotos(inputFolder, report);
     if (files.empty()) return report;
-
+    removeLeftTemporaries(outputFolder);
     const int total = static_cast<int>(files.size());
     if (progress) progress(0, total);
     const std::size_t workers =

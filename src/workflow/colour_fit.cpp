@@ -1,5 +1,6 @@
 // The fit of the colour-correction model on the measured patches, the LUT
 // export that follows it, and the result window.
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr double kLossFontScale = 2.0;
 constexpr std::uint32_t kLossColour = 0xff0000;  // red
+constexpr int kResultPollMs = 50;  // how often a closed window is noticed
 
 // The result window, made when there is first something to show in it, so
 // that it never stands empty under its own title while a batch runs.
@@ -121,8 +123,8 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
 
     if (!latticeOutput.empty()) {
         cv::Mat lut = modelOutputToBgr(latticeOutput);
-        if (!writeImageFile(paths.lutImage, lut)) complete = false;
-        if (!writeCubeLut(lut, paths.cube)) complete = false;
+        removeLeftTemporaries(std::filesystem::path(paths.cube).parent_path().string());
+        if (!writeLutFiles(lut, paths.lutImage, paths.cube)) complete = false;
     }
     return complete;
 }
@@ -157,7 +159,9 @@ int runResultPhase(cv::Mat& image, const CheckerList& checkers, const ChartRefer
         if (!exportChart(image, checker, reference, batchMode, paths, progress)) complete = false;
         showResult(window, image, kResultTitle);
     }
-    cv::waitKey(0);
+    // any key ends it, and so does closing the window
+    while (cv::waitKey(kResultPollMs) == -1 && !windowClosed(kResultTitle)) {
+    }
     cv::destroyAllWindows();
     return complete ? kExitDone : kExitIncomplete;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iostream>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
@@ -38,10 +40,18 @@ std::string cubeText(const cv::Mat& lut, std::string* why) {
     const char* problem = nullptr;
     if (lut.empty()) problem = "the LUT image is empty";
     else if (lut.type() != CV_8UC3) problem = "the LUT image is not 8-bit 3-channel";
-    else if (lut.cols < kSide || lut.rows < kSide) problem = "the LUT image is smaller than 512 x 512";
     else if (!lut.isContinuous()) problem = "the LUT image is not continuous";
     if (problem) {
         if (why) *why = problem;
+        return {};
+    }
+    // a lattice of another size is not the 64-point lattice: no part of it is
+    if (lut.cols != kSide || lut.rows != kSide) {
+        if (why)
+            *why = "the LUT image is " + std::to_string(lut.cols) + " x " +
+                   std::to_string(lut.rows) +
+                   (lut.cols <= kSide && lut.rows <= kSide ? ", smaller than 512 x 512"
+                                                           : ", not 512 x 512");
         return {};
     }
 
@@ -79,19 +89,61 @@ bool writeCubeLut(const cv::Mat& lut, std::string path) {
     std::string why;
     std::string text = cubeText(lut, &why);
     if (text.empty()) {
+        std::cout << "File Not Opened" << std::endl;
         std::cout << "Not writing " << path << ": " << why << std::endl;
         return false;
     }
     WriteResult result = replaceFileContents(path, text);
-    if (result.outcome == WriteOutcome::NotOpened) {
+    if (result.outcome != WriteOutcome::Written) {
         std::cout << "File Not Opened" << std::endl;
-        return false;
-    }
-    if (result.outcome == WriteOutcome::Failed) {
         std::cout << "Could not write " << path << ": " << result.reason << std::endl;
         return false;
     }
     return true;
+}
+
+bool writeLutFiles(const cv::Mat& lut, const std::string& pngPath, const std::string& cubePath) {
+    std::string why;
+    std::string text = cubeText(lut, &why);
+    if (text.empty()) {
+        // the PNG follows the lattice whatever its size; the cube cannot
+        writeImageFile(pngPath, lut);
+        std::cout << "File Not Opened" << std::endl;
+        std::cout << "Not writing " << cubePath << ": " << why << "; the older cube is kept"
+                  << std::endl;
+        return false;
+    }
+    std::vector<std::uint8_t> encoded;
+    bool encodedOk = false;
+    try {
+        encodedOk = cv::imencode(".png", lut, encoded);
+    } catch (const cv::Exception&) {
+        encodedOk = false;
+    }
+    if (!encodedOk) {
+        std::cout << "Could not write " << pngPath << ": the LUT image could not be encoded"
+                  << std::endl;
+        std::cout << "File Not Opened" << std::endl;
+        std::cout << "Not writing " << cubePath << ": it is kept with the older PNG as a pair"
+                  << std::endl;
+        return false;
+    }
+    std::size_t failed = 0;
+    const std::vector<FileContents> pair = {
+        {pngPath, std::string(encoded.begin(), encoded.end())}, {cubePath, std::move(text)}};
+    WriteResult result = replaceFilesTogether(pair, failed);
+    if (result.outcome == WriteOutcome::Written) return true;
+    if (failed == 0) {
+        std::cout << "Could not write " << pngPath << ": " << result.reason << std::endl;
+        std::cout << "File Not Opened" << std::endl;
+        std::cout << "Not writing " << cubePath << ": both LUT files were left as they were, so "
+                  << "they still match" << std::endl;
+    } else {
+        std::cout << "File Not Opened" << std::endl;
+        std::cout << "Could not write " << cubePath << ": " << result.reason
+                  << "; both LUT files were left as they were, so they still match" << std::endl;
+    }
+    return false;
 }
 
 }  // namespace tintsmith

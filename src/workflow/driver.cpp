@@ -1,6 +1,7 @@
 // The run from start-up to the exit code: the phases in their fixed order, and
 // the one place where anything a phase throws is caught and told.
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include <opencv2/highgui.hpp>
@@ -15,6 +16,16 @@ const char* const kSettingsTitle = "Settings";
 const char* const kDetectionTitle = "ColorChecker detection | Press ESC when ready to create LUT";
 const char* const kResultTitle = "Image and areas used to create LUTs | Press any key to exit";
 
+bool windowClosed(const std::string& title) {
+    // Qt only hides a window the window manager closed (and reads a missing
+    // one as hidden); showing the image again would bring it back
+    try {
+        return cv::getWindowProperty(title, cv::WND_PROP_VISIBLE) <= 0;
+    } catch (const cv::Exception&) {
+        return true;
+    }
+}
+
 namespace {
 
 // One line, whatever the exception's text holds.
@@ -26,8 +37,26 @@ std::string oneLine(std::string text) {
 }
 
 int runPhases(const char*& phase) {
+    phase = "looking for a display";
+    const std::string noDisplay = platform::missingDisplay();
+    if (!noDisplay.empty()) {
+        std::cout << "Tintsmith needs a graphical desktop session to show its windows: "
+                  << noDisplay << std::endl;
+        return kExitIncomplete;
+    }
+
     phase = "looking up the working folder";
-    const WorkingPaths paths = buildWorkingPaths(platform::documentsFolder());
+    const std::string documents = platform::documentsFolder();
+    std::error_code error;
+    if (documents.empty() || !std::filesystem::is_directory(documents, error)) {
+        // never the root of the file system in its place
+        const std::string where =
+            documents.empty() ? " (HOME is not set)" : ": " + documents + " does not exist";
+        std::cout << "No Documents folder found" << where
+                  << "; Tintsmith works in the folder Tintsmith inside it" << std::endl;
+        return kExitIncomplete;
+    }
+    const WorkingPaths paths = buildWorkingPaths(documents);
 
     phase = "showing the Settings window";
     const Settings settings = runSettingsWindow();
@@ -38,13 +67,18 @@ int runPhases(const char*& phase) {
     phase = "acquiring the chart image";
     cv::Mat image;
     switch (settings.source) {
-        case Source::File:
-            image = cv::imread(paths.referenceImage, cv::IMREAD_COLOR);
-            if (image.empty()) {
+        case Source::File: {
+            ImageRead read = readImageWhole(paths.referenceImage);
+            if (read.outcome != ReadOutcome::Read) {
+                // a missing cc.jpg needs no more words; anything else says why
                 std::cout << "Invalid Image!" << std::endl;
+                if (read.outcome != ReadOutcome::Missing)
+                    std::cout << paths.referenceImage << ": " << read.reason << std::endl;
                 return kExitInvalidImage;
             }
+            image = read.image;
             break;
+        }
         case Source::Camera: {
             cv::VideoCapture capture;
             if (!capture.open(settings.cameraIndex, cv::CAP_ANY)) {

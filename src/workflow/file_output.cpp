@@ -1,9 +1,14 @@
 // Every output file is written to a temporary file in its own folder and
 // renamed over the old one only when complete and on disk, so a failed or
 // interrupted write never leaves a truncated file that looks valid.
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <map>
+#include <mutex>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -19,13 +24,32 @@ bool writeAndSync(std::FILE* stream, const std::string& bytes) {
     return platform::syncToDisk(stream);
 }
 
-WriteResult replaceFileContents(const std::string& path, const std::string& bytes,
-                                const StreamOpener& open) {
-    const std::string temporary = path + platform::temporarySuffix();
+namespace {
+
+constexpr char kTemporaryPrefix[] = ".tintsmith-";
+constexpr char kTemporaryExtension[] = ".tmp";
+
+// The folder part of a path, with its separator; "" for a bare name.
+std::string folderOf(const std::string& path) {
+#if defined(_WIN32)
+    std::size_t separator = path.find_last_of("/\\");
+#else
+    std::size_t separator = path.rfind('/');
+#endif
+    return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+// Writes `bytes` to a new temporary file beside `path`; "" and the reason
+// when that fails (no temporary file is then left).
+std::string writeTemporary(const std::string& path, const std::string& bytes,
+                           const StreamOpener& open, WriteResult& result) {
+    const std::string temporary = temporaryPathFor(path);
     errno = 0;
     std::FILE* stream = open ? open(temporary) : std::fopen(temporary.c_str(), "wb");
-    if (!stream) return {WriteOutcome::NotOpened, std::strerror(errno ? errno : EIO)};
-
+    if (!stream) {
+        result = {WriteOutcome::NotOpened, std::strerror(errno ? errno : EIO)};
+        return {};
+    }
     errno = 0;
     bool written = writeAndSync(stream, bytes);
     int writeError = errno;
@@ -35,17 +59,130 @@ WriteResult replaceFileContents(const std::string& path, const std::string& byte
     }
     if (!written) {
         platform::removeFile(temporary);
-        return {WriteOutcome::Failed, std::strerror(writeError ? writeError : EIO)};
+        result = {WriteOutcome::Failed, std::strerror(writeError ? writeError : EIO)};
+        return {};
     }
+    return temporary;
+}
+
+WriteResult renameFailure() {
+    int renameError = errno ? errno : EIO;
+    if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST)
+        return {WriteOutcome::Failed, "a folder of that name is in the way"};
+    return {WriteOutcome::Failed, std::strerror(renameError)};
+}
+
+}  // namespace
+
+std::string temporaryPathFor(const std::string& path) {
+    // the same short name whatever the target's length, so that a name
+    // that fits the file system always has a temporary that fits too
+    static std::atomic<unsigned> counter{0};
+    return folderOf(path) + kTemporaryPrefix + std::to_string(platform::processId()) + "-" +
+           std::to_string(counter++) + kTemporaryExtension;
+}
+
+int removeLeftTemporaries(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    int removed = 0;
+    const std::string prefix = kTemporaryPrefix, extension = kTemporaryExtension;
+    for (fs::directory_iterator it(fs::path(folder), error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        // .tintsmith-<process>-<number>.tmp, and nothing else
+        if (name.size() <= prefix.size() + extension.size() ||
+            name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
+            continue;
+        const std::string middle =
+            name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
+        const std::size_t dash = middle.find('-');
+        if (dash == 0 || dash == std::string::npos || dash + 1 == middle.size() ||
+            middle.find_first_not_of("0123456789-") != std::string::npos ||
+            middle.find('-', dash + 1) != std::string::npos || dash > 18)
+            continue;
+        const long process = std::stol(middle.substr(0, dash));
+        if (process == platform::processId() || platform::processAlive(process)) continue;
+        std::error_code ignored;
+        if (fs::is_regular_file(it->symlink_status(ignored)) && fs::remove(it->path(), ignored))
+            ++removed;
+    }
+    return removed;
+}
+
+WriteResult replaceFileContents(const std::string& path, const std::string& bytes,
+                                const StreamOpener& open) {
+    WriteResult result;
+    const std::string temporary = writeTemporary(path, bytes, open, result);
+    if (temporary.empty()) return result;
     errno = 0;
     if (!platform::replaceFile(temporary, path)) {
-        int renameError = errno ? errno : EIO;
+        result = renameFailure();
         platform::removeFile(temporary);
-        if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST)
+    }
+    return result;
+}
+
+WriteResult replaceFilesTogether(const std::vector<FileContents>& files, std::size_t& failedIndex,
+                                 const StreamOpener& open) {
+    // every file complete on the disk before any of them replaces its old one
+    std::vector<std::string> temporaries;
+    WriteResult result;
+    auto discard = [&] {
+        for (const std::string& temporary : temporaries) platform::removeFile(temporary);
+    };
+    for (failedIndex = 0; failedIndex < files.size(); ++failedIndex) {
+        std::error_code error;
+        if (std::filesystem::is_directory(std::filesystem::path(files[failedIndex].path), error)) {
+            discard();
             return {WriteOutcome::Failed, "a folder of that name is in the way"};
-        return {WriteOutcome::Failed, std::strerror(renameError)};
+        }
+        std::string temporary = writeTemporary(files[failedIndex].path, files[failedIndex].bytes,
+                                               open, result);
+        if (temporary.empty()) {
+            discard();
+            return result;
+        }
+        temporaries.push_back(temporary);
+    }
+    for (failedIndex = 0; failedIndex < files.size(); ++failedIndex) {
+        errno = 0;
+        if (!platform::replaceFile(temporaries[failedIndex], files[failedIndex].path)) {
+            result = renameFailure();
+            discard();
+            return result;
+        }
     }
     return {};
+}
+
+std::string colourFormatProblem(const std::string& path) {
+    if (!cv::haveImageWriter(path)) return "no image format can be written as " + fileNameOf(path);
+    std::string extension = path.substr(path.rfind('.'));
+    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    static std::mutex mutex;
+    static std::map<std::string, std::string> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = known.find(extension);
+    if (found != known.end()) return found->second;
+    // a tiny colour picture through the encoder and back shows what it keeps
+    std::string problem;
+    try {
+        cv::Mat probe(2, 2, CV_8UC3, cv::Scalar(20, 120, 220));
+        std::vector<std::uint8_t> encoded;
+        cv::Mat back;
+        if (cv::imencode(extension, probe, encoded))
+            back = cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
+        if (back.empty()) problem = "the " + extension + " format cannot hold a colour photo";
+        else if (back.depth() != CV_8U)
+            problem = "the " + extension + " format holds floating-point pixels, not 8-bit colours";
+        else if (back.channels() < 3) problem = "the " + extension + " format holds only grey";
+    } catch (const cv::Exception&) {
+        problem = "the " + extension + " format cannot hold a colour photo";
+    }
+    known[extension] = problem;
+    return problem;
 }
 
 bool writeImageFile(const std::string& path, const cv::Mat& image) {
@@ -55,8 +192,16 @@ bool writeImageFile(const std::string& path, const cv::Mat& image) {
     }
     std::size_t dot = path.rfind('.');
     std::vector<std::uint8_t> encoded;
-    if (image.empty() || !cv::imencode(path.substr(dot), image, encoded)) {
-        std::cout << "Could not write " << path << ": the image could not be encoded" << std::endl;
+    bool encodedOk = false;
+    try {
+        encodedOk = !image.empty() && cv::imencode(path.substr(dot), image, encoded);
+    } catch (const cv::Exception&) {
+        encodedOk = false;
+    }
+    if (!encodedOk) {
+        std::cout << "Could not write " << path << ": the " << image.cols << " x " << image.rows
+                  << " picture could not be encoded as " << path.substr(dot)
+                  << " (the format may not allow that size)" << std::endl;
         return false;
     }
     WriteResult result =

@@ -67,13 +67,18 @@ cv::Mat runPreviewLoop(cv::VideoCapture& capture, int detectorType) {
     ui::init(kDetectionTitle);
     cv::Mat frame;
     if (!capture.grab()) return frame;
+    bool shown = false;
     for (;;) {
         capture.retrieve(frame, 0);
         cv::Mat preview = previewFrame(frame, detectorType);
         ui::endFrame();
-        if (!preview.empty()) cv::imshow(kDetectionTitle, preview);
+        if (!preview.empty()) {
+            cv::imshow(kDetectionTitle, preview);
+            shown = true;
+        }
         int key = cv::waitKey(10);
-        if ((key & 0xff) == 27) {
+        // closing the window is taken as ESC
+        if ((key & 0xff) == 27 || (shown && windowClosed(kDetectionTitle))) {
             cv::destroyAllWindows();
             break;
         }

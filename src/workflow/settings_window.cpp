@@ -95,7 +95,8 @@ Settings runSettingsWindow() {
         if (settingsFrame(state, frame)) break;
         ui::endFrame();
         cv::imshow(kSettingsTitle, frame);
-        if (cv::waitKey(kFrameDelayMs) == kEscKey) break;
+        // closing the window is taken as ESC
+        if (cv::waitKey(kFrameDelayMs) == kEscKey || windowClosed(kSettingsTitle)) break;
     }
     cv::destroyAllWindows();
     return state.settings;

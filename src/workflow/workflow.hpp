@@ -1,7 +1,7 @@
 // The calibration workflow: the settings record, the working paths, the exit
 // codes and the phase functions in the order a run calls them.
-// Sections: run · working paths · chart catalogue · image source ·
-// fit and result · LUT transform · cube file · batch · file output.
+// Sections: run · working paths · chart catalogue · image reading ·
+// image source · fit and result · LUT transform · cube file · batch · file output.
 #pragma once
 
 #include <atomic>
@@ -48,6 +48,9 @@ int runCalibration();
 extern const char* const kSettingsTitle;
 extern const char* const kDetectionTitle;
 extern const char* const kResultTitle;
+
+// True once the window is gone, for instance closed by the window manager.
+bool windowClosed(const std::string& title);
 
 // ---------------------------------------------------------------------------
 // Settings window.
@@ -124,6 +127,45 @@ ChartReference chartReference(int chartChoice);
 
 // The constant 0..255 table of a table-backed choice (0, 2, 3, 4), else empty.
 cv::Mat referenceTable(int chartChoice);
+
+// ---------------------------------------------------------------------------
+// Image reading: whole or not at all.
+// ---------------------------------------------------------------------------
+
+// What a file's first bytes say: JPEG, PNG and BMP are recognised; `whole` is
+// true when a JPEG or PNG runs to its end marker with nothing damaged.
+struct ImageHeader {
+    std::string format;  // "JPEG", "PNG", "BMP", or "" when not recognised
+    int width = 0;
+    int height = 0;
+    bool whole = false;
+    std::string damage;  // why it is not whole, when that is known
+};
+
+ImageHeader inspectImage(const std::vector<std::uint8_t>& bytes);
+
+// The most pixels a picture may have on this machine: its memory, shared.
+std::size_t largestImagePixels();
+
+enum class ReadOutcome {
+    Read,
+    Missing,     // no such file
+    Unreadable,  // a folder, not a regular file, cannot be opened
+    NotAnImage,  // no decoder recognises it
+    Damaged,     // cut short or corrupt: it would decode only in part
+    TooLarge,    // more pixels than largestImagePixels()
+};
+
+struct ImageRead {
+    cv::Mat image;  // 8-bit BGR when read
+    ReadOutcome outcome = ReadOutcome::Unreadable;
+    std::string reason;  // plain words for the console when not read
+};
+
+// Reads an image as 8-bit BGR only when the whole picture can be decoded and
+// fits `maxPixels` (checked from the header, before decoding). Never opens
+// anything but a regular file, never prints.
+ImageRead readImageWhole(const std::string& path, std::size_t maxPixels = largestImagePixels());
 
 // ---------------------------------------------------------------------------
 // Image source and chart detection.
@@ -231,13 +273,19 @@ void correctImageCachedInPlace(cv::Mat& bgr, cv::ccm::ColorCorrectionModel& mode
 
 constexpr int kLutSize = 64;
 
-// The cube text for the top-left 512 x 512 of an 8-bit BGR continuous LUT
-// image; "" with `why` set when the image cannot be used.
+// The cube text of an 8-bit BGR continuous LUT image of exactly 512 x 512;
+// "" with `why` set when the image cannot be used.
 std::string cubeText(const cv::Mat& lut, std::string* why = nullptr);
 
 // Writes the cube file (CR LF lines, "%f" values, locale-independent) through
-// a temporary file. Prints one line and returns false on any failure.
+// a temporary file. On any failure prints "File Not Opened", then a line
+// naming the file and the reason, and returns false.
 bool writeCubeLut(const cv::Mat& lut, std::string path);
+
+// Writes cc_LUT.png and cc_LUT.cube as a pair: both replaced, or both left as
+// they were. A LUT image not of 512 x 512 still gives its PNG, but no cube.
+// Every failure is told (the cube's starting with "File Not Opened").
+bool writeLutFiles(const cv::Mat& lut, const std::string& pngPath, const std::string& cubePath);
 
 // ---------------------------------------------------------------------------
 // Batch correction.
@@ -245,21 +293,23 @@ bool writeCubeLut(const cv::Mat& lut, std::string path);
 
 struct BatchReport {
     int corrected = 0;
-    int skipped = 0;  // not images, or no writer for the name: told, not failures
-    int failed = 0;   // listed or written unsuccessfully: the run is incomplete
+    int skipped = 0;  // not images, not regular files: told, not failures
+    int failed = 0;   // not read whole, not corrected or not written: incomplete
 };
 
 // Photos finished (written or told) and photos listed; called on the calling
 // thread of the batch when it starts and then at least every 50 ms.
 using BatchProgress = std::function<void(int done, int total)>;
 
-// Corrects every file of `inputFolder` (no recursion) into `outputFolder` under
-// its own name. One console line per skipped or failed entry, in listing order.
+// Corrects every regular file of `inputFolder` (no recursion), in name order,
+// into `outputFolder` under its own name; one photo that fails never stops the
+// others. Refuses an output folder that is the input folder. One console line
+// per skipped or failed entry.
 BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder,
                                cv::ccm::ColorCorrectionModel model,
                                const BatchProgress& progress = nullptr);
 
-// The part of a path after its last '/' or '\'.
+// The part of a path after its last separator ('/'; on Windows also '\').
 std::string fileNameOf(const std::string& path);
 
 // ---------------------------------------------------------------------------
@@ -284,6 +334,30 @@ struct WriteResult {
 // no temporary file remains.
 WriteResult replaceFileContents(const std::string& path, const std::string& bytes,
                                 const StreamOpener& open = nullptr);
+
+struct FileContents {
+    std::string path;
+    std::string bytes;
+};
+
+// As replaceFileContents for several files that belong together: all are
+// written to temporary files first, and only when every one is complete do
+// they replace the old ones. On failure `failedIndex` names the file and none
+// of the old files has changed.
+WriteResult replaceFilesTogether(const std::vector<FileContents>& files, std::size_t& failedIndex,
+                                 const StreamOpener& open = nullptr);
+
+// The temporary file beside `path`: .tintsmith-<process>-<n>.tmp in the same
+// folder, short whatever the length of the name it stands for.
+std::string temporaryPathFor(const std::string& path);
+
+// Removes the temporary files that runs which have ended left in `folder`
+// (only names of temporaryPathFor's form); returns how many.
+int removeLeftTemporaries(const std::string& folder);
+
+// "" when a corrected photo can be written under `path`'s extension in 8-bit
+// colour; else why not (no writer, grey only, floating point only).
+std::string colourFormatProblem(const std::string& path);
 
 // Encodes `image` by the extension of `path` and writes it as above. Prints one
 // line naming the file on failure.

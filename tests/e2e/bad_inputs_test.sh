@@ -4,20 +4,36 @@
 # hold, and what must be true of the files afterwards.
 source "$E2E_LIB"
 
+result_title="Image and areas used to create LUTs | Press any key to exit"
+
 # Runs the program through the Settings window (ticking "Batch Process Photos"
 # when $1 is "batch") to its end, pressing a key in the result window if one
-# appears. Sets STATUS.
+# appears. With $1 "wmclose" both windows are closed by the window manager's
+# message instead of a key. With $1 "direct" no window is expected: the
+# program runs with the environment changes in RUN_ENV. Sets STATUS.
 run_to_end() {
+    if [ "${1:-}" = direct ]; then
+        (cd "$SANDBOX" && exec env "${RUN_ENV[@]}" "$TINTSMITH" >"$OUT" 2>"$ERR") &
+        PID=$!
+        wait_exit 60
+        return
+    fi
     start_program
     local id
     id=$(wait_window "Settings")
     if [ "${1:-}" = batch ]; then toggle_box "$id" 200 160 on; fi
-    key "$id" Escape
+    if [ "${1:-}" = wmclose ]; then "$WM_CLOSE" "$id" || fail "could not send WM_DELETE_WINDOW"
+    else key "$id" Escape; fi
     local deadline=$((SECONDS + 240))
     while kill -0 "$PID" 2>/dev/null; do
         [ "$SECONDS" -lt "$deadline" ] || fail "program did not end"
-        if has_window "Image and areas used to create LUTs | Press any key to exit"; then
-            close_result
+        if has_window "$result_title"; then
+            if [ "${1:-}" = wmclose ]; then
+                id=$(wait_window "$result_title")
+                "$WM_CLOSE" "$id" || fail "could not send WM_DELETE_WINDOW"
+            else
+                close_result
+            fi
             break
         fi
         sleep 0.3
@@ -25,7 +41,34 @@ run_to_end() {
     wait_exit 60
 }
 
-hash_inputs() { (cd "$WORK" && find . -path ./ccPhotos -prune -o -type f ! -name 'cc_LUT.*' -print0 | sort -z | xargs -0 -r sha256sum); }
+# A PNG of $2 x $3 pixels of one colour, written by hand (no image library).
+make_png() {
+    python3 - "$@" <<'PY'
+import struct, sys, zlib
+path, width, height = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+header_only = len(sys.argv) > 4
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+if not header_only:
+    row = b"\x00" + bytes([40, 140, 220]) * width
+    png += chunk(b"IDAT", zlib.compress(row * height, 9))
+png += chunk(b"IEND", b"")
+open(path, "wb").write(png)
+PY
+}
+
+# The first $2 per cent of file $1's bytes into $3.
+cut_file() { head -c $(($(stat -c %s "$1") * $2 / 100)) "$1" >"$3"; }
+
+# A process id that has ended, as a killed run leaves behind.
+dead_pid() { sh -c 'exit 0' & wait $!; echo $!; }
+
+MOUNTS=()
+unmount_all() { for mount in "${MOUNTS[@]}"; do umount "$mount" 2>/dev/null; done; MOUNTS=(); }
+trap 'unmount_all; cleanup' EXIT
+
+hash_inputs() { (cd "$WORK" 2>/dev/null && find . -path ./ccPhotos -prune -o -type f ! -name 'cc_LUT.*' ! -name '.tintsmith-*' -print0 | sort -z | xargs -0 -r sha256sum); }
 older_outputs() { printf 'older png' >"$WORK/cc_LUT.png"; printf 'older cube' >"$WORK/cc_LUT.cube"; }
 expect_older_outputs() {
     [ "$(cat "$WORK/cc_LUT.png")" = "older png" ] || fail "cc_LUT.png was changed"
@@ -35,7 +78,9 @@ expect_luts() {
     "$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" >/dev/null || fail "LUT files not written whole"
 }
 expect_no_temporaries() {
-    find "$WORK" -name '*.tmp*' | grep -q . && fail "temporary files left: $(find "$WORK" -name '*.tmp*')"
+    local left
+    left=$(find "$WORK" -name '.tintsmith-*' -o -name '*.tmp[0-9]*' 2>/dev/null)
+    [ -z "$left" ] || fail "temporary files left: $left"
     return 0
 }
 
@@ -65,10 +110,17 @@ check_lattice_small() {
 }
 setup_lattice_grey() { seed_inputs; "$E2E_TOOL" lattice "$SANDBOX/l.png"; "$E2E_TOOL" from-chart grey "$SANDBOX/l.png" "$WORK/original.png"; }
 check_lattice_grey() { expect_luts; }
-setup_png_blocked() { seed_inputs; mkdir "$WORK/cc_LUT.png"; }
-check_png_blocked() { [ -d "$WORK/cc_LUT.png" ] || fail "the folder was replaced"; [ -s "$WORK/cc_LUT.cube" ] || fail "no cube"; }
-setup_cube_blocked() { seed_inputs; mkdir "$WORK/cc_LUT.cube"; }
-check_cube_blocked() { [ -d "$WORK/cc_LUT.cube" ] || fail "the folder was replaced"; [ -s "$WORK/cc_LUT.png" ] || fail "no png"; }
+# the LUT files are a pair: when one cannot be replaced, the other stays as it was
+setup_png_blocked() { seed_inputs; mkdir "$WORK/cc_LUT.png"; printf 'older cube' >"$WORK/cc_LUT.cube"; }
+check_png_blocked() {
+    [ -d "$WORK/cc_LUT.png" ] || fail "the folder was replaced"
+    [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "a new cube beside the old PNG"
+}
+setup_cube_blocked() { seed_inputs; mkdir "$WORK/cc_LUT.cube"; printf 'older png' >"$WORK/cc_LUT.png"; }
+check_cube_blocked() {
+    [ -d "$WORK/cc_LUT.cube" ] || fail "the folder was replaced"
+    [ "$(cat "$WORK/cc_LUT.png")" = "older png" ] || fail "a new PNG beside the old cube"
+}
 setup_photos_stray() {
     seed_inputs
     : >"$WORK/Photos/zero.jpg"
@@ -83,6 +135,118 @@ check_photos_stray() {
 }
 setup_ccphotos_missing() { seed_inputs; "$E2E_TOOL" image photo "$WORK/Photos/a.png"; rmdir "$WORK/ccPhotos"; }
 check_ccphotos_missing() { expect_luts; [ ! -e "$WORK/ccPhotos" ] || fail "ccPhotos was created"; }
+
+# a chart photo cut short: every cut is refused, the LUT files kept
+for cut in 10 30 70 99; do
+    eval "setup_cc_cut$cut() { setup_cc_missing; cut_file \"\$ASSETS/cc.jpg\" $cut \"\$WORK/cc.jpg\"; }"
+    eval "check_cc_cut$cut() { expect_older_outputs; }"
+done
+setup_cc_png_cut() {
+    setup_cc_missing
+    "$E2E_TOOL" from-chart grey "$ASSETS/cc.jpg" "$SANDBOX/cc.png"
+    cut_file "$SANDBOX/cc.png" 99 "$WORK/cc.jpg"
+}
+check_cc_png_cut() { expect_older_outputs; }
+# 30000 x 30000 in a header: refused before a byte is decoded
+setup_cc_oversize() { setup_cc_missing; make_png "$WORK/cc.jpg" 30000 30000 header-only; }
+check_cc_oversize() { expect_older_outputs; }
+setup_cc_fifo() { setup_cc_missing; mkfifo "$WORK/cc.jpg"; }
+check_cc_fifo() { expect_older_outputs; [ -p "$WORK/cc.jpg" ] || fail "the pipe was replaced"; }
+setup_lattice_large() { seed_inputs; make_png "$WORK/original.png" 600 600; older_outputs; }
+check_lattice_large() {
+    "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "600 600 3 8" || fail "cc_LUT.png does not follow the lattice's size"
+    [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "cc_LUT.cube was changed"
+}
+# the disk fills while the cube is written: the new PNG must not stay beside the old cube
+setup_disk_full() {
+    if [ "$(id -u)" -ne 0 ] || ! mount -t tmpfs -o size=2m tmpfs "$WORK" 2>/dev/null; then
+        SKIP="mounting a small tmpfs needs root and a system that allows it"
+        return
+    fi
+    MOUNTS+=("$WORK")
+    mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
+    seed_inputs
+    older_outputs
+}
+check_disk_full() { expect_older_outputs; unmount_all; }
+# names that fit, hold a backslash or pattern characters, or lead elsewhere;
+# entries that are not photos or not regular files: none stops the batch
+setup_photos_names() {
+    seed_inputs
+    make_png "$WORK/Photos/y.png" 30 20
+    make_png "$WORK/Photos/x\\y.png" 40 10
+    make_png "$WORK/Photos/[ab]*?.png" 50 10
+    make_png "$WORK/Photos/$(printf 'n%.0s' $(seq 251)).png" 60 10
+    make_png "$SANDBOX/elsewhere.png" 70 10
+    ln -s "$SANDBOX/elsewhere.png" "$WORK/Photos/link.png"
+    ln -s "$SANDBOX/gone.png" "$WORK/Photos/dangling.png"
+    mkfifo "$WORK/Photos/pipe.jpg"
+    printf 'notes' >"$WORK/Photos/notes.txt"
+    mkdir "$WORK/Photos/sub"
+    make_png "$WORK/Photos/sub/deeper.png" 10 10
+}
+check_photos_names() {
+    expect_luts
+    local name width
+    for name in "y.png:30" "x\\y.png:40" "[ab]*?.png:50" "$(printf 'n%.0s' $(seq 251)).png:60" "link.png:70"; do
+        width=${name##*:}
+        name=${name%:*}
+        "$E2E_TOOL" size "$WORK/ccPhotos/$name" | grep -q "^$width " || fail "ccPhotos/$name is not the corrected $name"
+    done
+    [ "$(ls "$WORK/ccPhotos" | wc -l)" -eq 5 ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
+    for name in dangling.png pipe.jpg notes.txt; do grep -qF "Photos/$name: " "$OUT" || fail "$name not named"; done
+    [ -p "$WORK/Photos/pipe.jpg" ] || fail "the pipe was replaced"
+}
+# photos that cannot be read whole or written in their own format: each one
+# skipped and named, the others corrected, both LUT files written
+setup_photos_failures() {
+    seed_inputs
+    make_png "$WORK/Photos/a_good.png" 40 30
+    cut_file "$ASSETS/cc.jpg" 70 "$WORK/Photos/b_cut.jpg"
+    make_png "$SANDBOX/c.png" 80 60 && cut_file "$SANDBOX/c.png" 30 "$WORK/Photos/c_cut.png"
+    make_png "$WORK/Photos/d_oversize.png" 30000 30000 header-only
+    make_png "$WORK/Photos/e_grey.pgm" 40 30
+    make_png "$WORK/Photos/f_float.hdr" 40 30
+    make_png "$WORK/Photos/g_too_wide.webp" 17000 4
+    make_png "$WORK/Photos/h_good.png" 50 30
+}
+check_photos_failures() {
+    expect_luts
+    [ "$(ls "$WORK/ccPhotos")" = "$(printf 'a_good.png\nh_good.png')" ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
+    for name in b_cut.jpg c_cut.png d_oversize.png e_grey.pgm f_float.hdr g_too_wide.webp; do
+        [ "$(grep -cF "$name" "$OUT")" -eq 1 ] || fail "$name not named on one line"
+    done
+    grep -qF "30000 x 30000" "$OUT" || fail "the oversized photo's size is not told"
+}
+setup_photos_same_folder() {
+    seed_inputs
+    make_png "$WORK/Photos/a.png" 40 30
+    rmdir "$WORK/ccPhotos" && ln -s Photos "$WORK/ccPhotos"
+}
+check_photos_same_folder() { expect_luts; [ "$(ls "$WORK/Photos")" = "a.png" ] || fail "Photos changed"; }
+# a killed run's temporary files go; other files that look alike stay
+setup_temporaries_left() {
+    seed_inputs
+    make_png "$WORK/Photos/a.png" 40 30
+    local pid
+    pid=$(dead_pid)
+    printf 'x' >"$WORK/.tintsmith-$pid-0.tmp"
+    printf 'x' >"$WORK/ccPhotos/.tintsmith-$pid-3.tmp"
+    printf 'x' >"$WORK/ccPhotos/notes.tmp"
+}
+check_temporaries_left() {
+    expect_luts
+    [ "$(ls -A "$WORK/ccPhotos" | sort | tr '\n' ' ')" = "a.png notes.tmp " ] || fail "ccPhotos holds $(ls -A "$WORK/ccPhotos")"
+    [ -z "$(find "$WORK" -maxdepth 1 -name '.tintsmith-*')" ] || fail "a temporary file was left"
+}
+setup_wm_close() { seed_inputs; }
+check_wm_close() { expect_luts; }
+setup_no_display() { seed_inputs; older_outputs; RUN_ENV=(-u DISPLAY); }
+check_no_display() { expect_older_outputs; }
+setup_display_unreachable() { seed_inputs; older_outputs; RUN_ENV=(DISPLAY=:4711); }
+check_display_unreachable() { expect_older_outputs; }
+setup_no_documents() { rm -rf "$HOME/Documents"; RUN_ENV=(); }
+check_no_documents() { [ ! -e /Tintsmith ] || fail "/Tintsmith exists"; }
 
 #      case              mode   exit  line on the console
 cases="cc_missing        plain  1     Invalid Image!
@@ -99,14 +263,33 @@ lattice_grey             plain  0     -
 png_blocked              plain  4     cc_LUT.png
 cube_blocked             plain  4     cc_LUT.cube
 photos_stray             batch  0     Skipping
-ccphotos_missing         batch  4     ccPhotos/a.png"
+ccphotos_missing         batch  4     ccPhotos/a.png
+cc_cut10                 plain  1     cut short
+cc_cut30                 plain  1     cut short
+cc_cut70                 plain  1     cut short
+cc_cut99                 plain  1     cut short
+cc_png_cut               plain  1     cut short
+cc_oversize              plain  1     30000 x 30000 pixels
+cc_fifo                  plain  1     not a regular file
+lattice_large            plain  4     not 512 x 512
+disk_full                plain  4     File Not Opened
+photos_names             batch  0     Skipping
+photos_failures          batch  4     Skipping
+photos_same_folder       batch  4     same folder
+temporaries_left         batch  0     -
+wm_close                 wmclose 0    -
+no_display               direct 4     graphical desktop session
+display_unreachable      direct 4     cannot be reached
+no_documents             direct 4     No Documents folder found"
 
 only=${1:-}
 while read -r name mode code line; do
     [ -n "$only" ] && [ "$only" != "$name" ] && continue
     echo "case: $name"
     new_sandbox
+    SKIP=""
     "setup_$name"
+    if [ -n "$SKIP" ]; then echo "  skipped: $SKIP"; continue; fi
     before=$(hash_inputs)
     run_to_end "$mode"
     [ "$STATUS" -eq "$code" ] || fail "$name: exit code $STATUS, expected $code"

@@ -31,6 +31,7 @@ cleanup() {
 trap cleanup EXIT
 
 fail() {
+    [ -f "${ERR:-}" ] && { echo "--- stderr:"; tail -5 "$ERR"; }
     echo "FAIL: $*"
     [ -f "$OUT" ] && { echo "--- program stdout:"; cat "$OUT"; }
     exit 1

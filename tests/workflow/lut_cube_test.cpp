@@ -1,11 +1,13 @@
 // The conversions between 8-bit BGR and the model's domain, and the cube file.
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include "temp_folder.hpp"
 #include "workflow/workflow.hpp"
@@ -122,12 +124,14 @@ TEST(CubeWriter, TextIsTheSameInAnyLocale) {
     std::setlocale(LC_ALL, "C");
 }
 
-TEST(CubeWriter, ALargerImageContributesItsTopLeftCorner) {
-    cv::Mat big = positionImage(700, 600);
-    std::string text = cubeText(big);
-    ASSERT_EQ(text.size(), 7340048u);
-    EXPECT_EQ(text, cubeText(big(cv::Rect(0, 0, 512, 512)).clone()));
-    EXPECT_EQ(cubeEntry(text, 262143), expectedEntry(big, 511, 511));
+// Regression: a larger lattice gave a cube of its top-left corner, a LUT that
+// looked valid but mapped colours to the wrong points.
+TEST(CubeWriter, ALargerImageIsRefusedNotCropped) {
+    for (cv::Size size : {cv::Size(700, 600), cv::Size(513, 512), cv::Size(512, 1024)}) {
+        std::string why;
+        EXPECT_EQ(cubeText(positionImage(size.height, size.width), &why), "") << size;
+        EXPECT_NE(why.find("not 512 x 512"), std::string::npos) << why;
+    }
 }
 
 TEST(CubeWriter, RefusesImagesItCannotReadWholly) {
@@ -165,7 +169,10 @@ TEST_F(CubeFiles, AMissingFolderPrintsFileNotOpened) {
     cv::Mat lut = positionImage(512, 512);
     testing::internal::CaptureStdout();
     EXPECT_FALSE(writeCubeLut(lut, folder + "missing/cc_LUT.cube"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "File Not Opened\n");
+    // scripts look for the first line; the second says which file and why
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "File Not Opened\nCould not write " + folder +
+                  "missing/cc_LUT.cube: No such file or directory\n");
 }
 
 TEST_F(CubeFiles, ARefusedImageWritesNoFileAndSaysWhy) {
@@ -173,9 +180,63 @@ TEST_F(CubeFiles, ARefusedImageWritesNoFileAndSaysWhy) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(writeCubeLut(cv::Mat(256, 256, CV_8UC3, cv::Scalar::all(0)), folder + "cc_LUT.cube"));
     std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(said.rfind("File Not Opened\nNot writing " + folder + "cc_LUT.cube: ", 0), 0u)
+        << said;
     EXPECT_NE(said.find("smaller than 512 x 512"), std::string::npos) << said;
-    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2);
     EXPECT_EQ(readFile(folder + "cc_LUT.cube"), "older");
+}
+
+// The two LUT files stay a pair: whichever cannot be written, neither old one
+// is replaced (a new PNG beside an old cube describes two different LUTs).
+TEST_F(CubeFiles, TheLutFilesAreReplacedBothOrNeither) {
+    const cv::Mat lut = positionImage(512, 512);
+    struct Case {
+        const char* name;
+        const char* blocked;  // made a folder, so that it cannot be replaced
+        const char* firstLine;
+    };
+    const Case cases[] = {
+        {"png in the way", "cc_LUT.png", "Could not write "},
+        {"cube in the way", "cc_LUT.cube", "File Not Opened"},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        std::ofstream(folder + "cc_LUT.png") << "older png";
+        std::ofstream(folder + "cc_LUT.cube") << "older cube";
+        std::remove((folder + c.blocked).c_str());
+        std::filesystem::create_directory(folder + c.blocked);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube")) << c.name;
+        std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(said.rfind(c.firstLine, 0), 0u) << c.name << ": " << said;
+        EXPECT_NE(said.find("File Not Opened\n"), std::string::npos) << c.name;
+        for (const char* name : {"cc_LUT.png", "cc_LUT.cube"}) {
+            if (std::string(name) == c.blocked) continue;
+            const std::string older = name[7] == 'p' ? "older png" : "older cube";
+            EXPECT_EQ(readFile(folder + name), older) << c.name;
+        }
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                                std::filesystem::directory_iterator()), 2)
+            << c.name << ": a temporary file was left";
+    }
+
+    // both written, or (another size) the PNG alone with the older cube kept
+    SetUp();
+    std::ofstream(folder + "cc_LUT.cube") << "older cube";
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(readFile(folder + "cc_LUT.cube"), cubeText(lut));
+    EXPECT_EQ(cv::norm(cv::imread(folder + "cc_LUT.png"), lut, cv::NORM_INF), 0);
+    std::ofstream(folder + "cc_LUT.cube") << "older cube";
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(
+        writeLutFiles(positionImage(600, 512), folder + "cc_LUT.png", folder + "cc_LUT.cube"));
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("File Not Opened\nNot writing"), std::string::npos) << said;
+    EXPECT_EQ(cv::imread(folder + "cc_LUT.png").rows, 600);
+    EXPECT_EQ(readFile(folder + "cc_LUT.cube"), "older cube");
 }
 
 }  // namespace

@@ -1,0 +1,83 @@
+// Processes, memory and the display on POSIX systems.
+#if !defined(_WIN32)
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "platform/platform.hpp"
+
+namespace platform {
+namespace {
+
+constexpr int kDisplayAttempts = 5;
+constexpr useconds_t kDisplayRetryMicroseconds = 200000;
+
+}  // namespace
+
+long processId() { return static_cast<long>(getpid()); }
+
+bool processAlive(long id) {
+    if (id <= 0) return false;
+    return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
+}
+
+std::size_t physicalMemoryBytes() {
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGE_SIZE);
+    std::size_t memory = pages > 0 && pageSize > 0 ? std::size_t(pages) * std::size_t(pageSize) : 0;
+    // a container's limit is the one that counts
+    std::ifstream limitFile("/sys/fs/cgroup/memory.max");
+    std::string limit;
+    if (limitFile >> limit && !limit.empty() &&
+        limit.find_first_not_of("0123456789") == std::string::npos) {
+        std::size_t bytes = std::strtoull(limit.c_str(), nullptr, 10);
+        if (bytes > 0 && (memory == 0 || bytes < memory)) memory = bytes;
+    }
+    return memory;
+}
+
+std::string missingDisplay() {
+#if defined(__APPLE__)
+    return {};
+#else
+    // Qt's default platform is X11, and it aborts the process when no X
+    // server answers; another platform chosen by the user is left to Qt.
+    const char* platformName = std::getenv("QT_QPA_PLATFORM");
+    if (platformName && *platformName && std::string(platformName).rfind("xcb", 0) != 0) return {};
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return "no display is set (DISPLAY is empty)";
+    // ask the X server the way Qt will, through libxcb, loaded only for this
+    void* xcb = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb) return {};
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
+    auto hasError = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
+    std::string why;
+    if (connect && hasError && disconnect) {
+        // An X server with no clients resets itself and refuses connections
+        // meanwhile: a few tries, and the connection that answers stays open
+        // for the whole run, so that the server cannot reset before Qt connects.
+        for (int attempt = 0; attempt < kDisplayAttempts; ++attempt) {
+            void* connection = connect(nullptr, nullptr);
+            if (connection && !hasError(connection)) return {};
+            if (connection) disconnect(connection);
+            usleep(kDisplayRetryMicroseconds);
+        }
+        why = std::string("the display ") + display + " cannot be reached";
+    }
+    dlclose(xcb);
+    return why;
+#endif
+}
+
+}  // namespace platform
+
+#endif

@@ -1,0 +1,35 @@
+// Processes, memory and the display on Windows.
+#if defined(_WIN32)
+
+#include <process.h>
+#include <string>
+#include <windows.h>
+
+#include "platform/platform.hpp"
+
+namespace platform {
+
+long processId() { return static_cast<long>(_getpid()); }
+
+bool processAlive(long id) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return alive;
+}
+
+std::size_t physicalMemoryBytes() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return 0;
+    return static_cast<std::size_t>(status.ullTotalPhys);
+}
+
+// A desktop session always has its window station.
+std::string missingDisplay() { return {}; }
+
+}  // namespace platform
+
+#endif

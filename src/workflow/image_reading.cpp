@@ -1,0 +1,222 @@
+// Reading an image whole, or not at all: the size from the file's header is
+// checked against what this machine can hold before anything is decoded, and
+// a JPEG or PNG that ends early or fails its checks is refused instead of
+// being decoded with grey where its data is missing.
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "platform/platform.hpp"
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+namespace {
+
+// Peak resident bytes a run needs per pixel of cc.jpg: the decoded picture,
+// the detector's working copies and the drawing (measured: 4.3 GiB at 100
+// megapixels, 46 bytes a pixel).
+constexpr std::size_t kPeakBytesPerPixel = 48;
+// At its peak a picture may take half the machine's memory.
+constexpr std::size_t kMemoryShare = 2;
+// The decoders' own limit (OPENCV_IO_MAX_IMAGE_PIXELS by default).
+constexpr std::size_t kDecoderPixelLimit = std::size_t(1) << 30;
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+int bigEndian16(const std::uint8_t* p) { return p[0] << 8 | p[1]; }
+std::int32_t littleEndian32(const std::uint8_t* p) {
+    return std::int32_t(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                        std::uint32_t(p[3]) << 24);
+}
+
+std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> made{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            made[n] = c;
+        }
+        return made;
+    }();
+    std::uint32_t c = 0xffffffffu;
+    for (std::size_t i = 0; i < size; ++i) c = table[(c ^ data[i]) & 0xff] ^ (c >> 8);
+    return c ^ 0xffffffffu;
+}
+
+// Walks a JPEG's markers to the end of the first picture; past every scan's
+// coded data. Anything cut off before the end marker is not whole.
+void checkJpeg(const std::vector<std::uint8_t>& bytes, ImageHeader& header) {
+    const std::uint8_t* b = bytes.data();
+    const std::size_t n = bytes.size();
+    std::size_t pos = 2;
+    for (;;) {
+        if (pos >= n) return;
+        if (b[pos] != 0xff) {
+            header.damage = "its data is damaged";
+            return;
+        }
+        while (pos < n && b[pos] == 0xff) ++pos;
+        if (pos >= n) return;
+        const std::uint8_t marker = b[pos++];
+        if (marker == 0xd9) {  // end of the picture
+            header.whole = header.width > 0 && header.damage.empty();
+            if (header.width == 0) header.damage = "it holds no picture";
+            return;
+        }
+        if ((marker >= 0xd0 && marker <= 0xd7) || marker == 0x01) continue;  // no length
+        if (pos + 2 > n) return;
+        const std::size_t length = std::size_t(bigEndian16(b + pos));
+        if (length < 2) {
+            header.damage = "its data is damaged";
+            return;
+        }
+        if (pos + length > n) return;
+        const bool frame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 &&
+                           marker != 0xcc;
+        if (frame && length >= 7 && header.width == 0) {
+            header.height = bigEndian16(b + pos + 3);
+            header.width = bigEndian16(b + pos + 5);
+        }
+        pos += length;
+        if (marker != 0xda) continue;
+        // coded data: 0xff 0x00 and restart markers belong to it
+        for (;;) {
+            const void* found = std::memchr(b + pos, 0xff, n - pos);
+            if (!found) return;
+            pos = std::size_t(static_cast<const std::uint8_t*>(found) - b);
+            if (pos + 1 >= n) return;
+            const std::uint8_t next = b[pos + 1];
+            if (next == 0x00 || (next >= 0xd0 && next <= 0xd7)) pos += 2;
+            else if (next == 0xff) pos += 1;
+            else break;
+        }
+    }
+}
+
+// Walks a PNG's chunks, each checked against its CRC, to the end chunk.
+void checkPng(const std::vector<std::uint8_t>& bytes, ImageHeader& header) {
+    const std::uint8_t* b = bytes.data();
+    const std::size_t n = bytes.size();
+    std::size_t pos = 8;
+    bool data = false;
+    while (pos + 12 <= n) {
+        const std::size_t length = bigEndian32(b + pos);
+        if (length > n - pos - 12) return;
+        const std::uint8_t* type = b + pos + 4;
+        if (crc32(type, length + 4) != bigEndian32(type + 4 + length)) {
+            header.damage = "its data is damaged (a checksum does not match)";
+            return;
+        }
+        if (std::memcmp(type, "IHDR", 4) == 0 && length >= 8) {
+            header.width = int(std::min<std::uint32_t>(bigEndian32(type + 4), 0x7fffffff));
+            header.height = int(std::min<std::uint32_t>(bigEndian32(type + 8), 0x7fffffff));
+        }
+        if (std::memcmp(type, "IDAT", 4) == 0) data = true;
+        if (std::memcmp(type, "IEND", 4) == 0) {
+            header.whole = data && header.width > 0;
+            if (!header.whole) header.damage = "it holds no picture";
+            return;
+        }
+        pos += length + 12;
+    }
+}
+
+std::string megapixels(std::size_t pixels) {
+    return std::to_string((pixels + 500000) / 1000000) + " megapixels";
+}
+
+}  // namespace
+
+ImageHeader inspectImage(const std::vector<std::uint8_t>& bytes) {
+    ImageHeader header;
+    static const std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (bytes.size() >= 4 && bytes[0] == 0xff && bytes[1] == 0xd8 && bytes[2] == 0xff) {
+        header.format = "JPEG";
+        checkJpeg(bytes, header);
+    } else if (bytes.size() >= 8 && std::memcmp(bytes.data(), kPng, 8) == 0) {
+        header.format = "PNG";
+        checkPng(bytes, header);
+    } else if (bytes.size() >= 26 && bytes[0] == 'B' && bytes[1] == 'M') {
+        header.format = "BMP";
+        header.width = std::abs(littleEndian32(bytes.data() + 18));
+        header.height = std::abs(littleEndian32(bytes.data() + 22));
+        header.whole = true;  // the decoder refuses short BMP files itself
+    }
+    return header;
+}
+
+std::size_t largestImagePixels() {
+    std::size_t memory = platform::physicalMemoryBytes();
+    if (memory == 0) memory = std::size_t(4) << 30;  // unknown: assume a small machine
+    return std::min(memory / kMemoryShare / kPeakBytesPerPixel, kDecoderPixelLimit);
+}
+
+ImageRead readImageWhole(const std::string& path, std::size_t maxPixels) {
+    ImageRead read;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    // only regular files (or links to them) are opened: a pipe would never end
+    const fs::file_status status = fs::status(fs::path(path), error);
+    if (error || !fs::exists(status)) {
+        read.outcome = ReadOutcome::Missing;
+        read.reason = "there is no such file";
+        return read;
+    }
+    if (!fs::is_regular_file(status)) {
+        read.reason = fs::is_directory(status) ? "it is a folder" : "it is not a regular file";
+        return read;
+    }
+    std::ifstream file(fs::path(path), std::ios::binary);
+    std::vector<std::uint8_t> bytes;
+    const std::uintmax_t size = fs::file_size(fs::path(path), error);
+    if (!file || error) {
+        read.reason = "it cannot be opened for reading";
+        return read;
+    }
+    bytes.resize(std::size_t(size));
+    if (size > 0 && !file.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) {
+        read.reason = "it could not be read to its end";
+        return read;
+    }
+
+    const ImageHeader header = inspectImage(bytes);
+    const std::size_t pixels = std::size_t(header.width) * std::size_t(header.height);
+    if (pixels > maxPixels) {
+        read.outcome = ReadOutcome::TooLarge;
+        read.reason = "it is " + std::to_string(header.width) + " x " +
+                      std::to_string(header.height) + " pixels (" + megapixels(pixels) +
+                      "), more than this machine can handle (at most " + megapixels(maxPixels) +
+                      ")";
+        return read;
+    }
+    if (!header.format.empty() && !header.whole) {
+        read.outcome = ReadOutcome::Damaged;
+        read.reason = header.damage.empty()
+                          ? "the " + header.format + " file is cut short (an unfinished copy?)"
+                          : "the " + header.format + " file cannot be read whole: " + header.damage;
+        return read;
+    }
+    try {
+        read.image = cv::imdecode(bytes, cv::IMREAD_COLOR);
+    } catch (const cv::Exception&) {
+        read.image.release();
+    }
+    if (read.image.empty()) {
+        read.outcome = header.format.empty() ? ReadOutcome::NotAnImage : ReadOutcome::Damaged;
+        read.reason = header.format.empty()
+                          ? "not an image"
+                          : "the " + header.format + " file cannot be decoded";
+        return read;
+    }
+    read.outcome = ReadOutcome::Read;
+    read.reason.clear();
+    return read;
+}
+
+}  // namespace tintsmith
