@@ -85,6 +85,7 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
                  const ChartReference& reference, bool batchMode, const WorkingPaths& paths,
                  const ExportProgress& progress) {
     bool complete = true;
+    cv::Mat checkPhoto = lutCheckPhoto(image);  // before the outline and the loss are drawn
     outlineCharts(image, {checker});
     cv::Mat measured = measuredPatchColours(checker);
 
@@ -105,6 +106,7 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
         return false;
     }
     ui::formattedText(image, 10, 10, kLossFontScale, kLossColour, "Loss: %.1f", fit.loss);
+    LutCheckInput check = lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
     if (progress.fitted) progress.fitted();
 
     cv::Mat latticeOutput;
@@ -121,8 +123,9 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
 
     if (!latticeOutput.empty()) {
         cv::Mat lut = modelOutputToBgr(latticeOutput);
-        if (!writeImageFile(paths.lutImage, lut)) complete = false;
-        if (!writeCubeLut(lut, paths.cube)) complete = false;
+        bool bothWritten = writeImageFile(paths.lutImage, lut);
+        bothWritten = writeCubeLut(lut, paths.cube) && bothWritten;
+        if (!bothWritten || !writeLutCheck(check, paths)) complete = false;
     }
     return complete;
 }

@@ -25,7 +25,7 @@ run_to_end() {
     wait_exit 60
 }
 
-hash_inputs() { (cd "$WORK" && find . -path ./ccPhotos -prune -o -type f ! -name 'cc_LUT.*' -print0 | sort -z | xargs -0 -r sha256sum); }
+hash_inputs() { (cd "$WORK" && find . -path ./ccPhotos -prune -o -type f ! -name 'cc_LUT.*' ! -name 'cc_LUT_check.*' -print0 | sort -z | xargs -0 -r sha256sum); }
 older_outputs() { printf 'older png' >"$WORK/cc_LUT.png"; printf 'older cube' >"$WORK/cc_LUT.cube"; }
 expect_older_outputs() {
     [ "$(cat "$WORK/cc_LUT.png")" = "older png" ] || fail "cc_LUT.png was changed"
@@ -69,6 +69,8 @@ setup_png_blocked() { seed_inputs; mkdir "$WORK/cc_LUT.png"; }
 check_png_blocked() { [ -d "$WORK/cc_LUT.png" ] || fail "the folder was replaced"; [ -s "$WORK/cc_LUT.cube" ] || fail "no cube"; }
 setup_cube_blocked() { seed_inputs; mkdir "$WORK/cc_LUT.cube"; }
 check_cube_blocked() { [ -d "$WORK/cc_LUT.cube" ] || fail "the folder was replaced"; [ -s "$WORK/cc_LUT.png" ] || fail "no png"; }
+setup_check_blocked() { seed_inputs; mkdir "$WORK/cc_LUT_check.png"; }
+check_check_blocked() { expect_luts; [ -d "$WORK/cc_LUT_check.png" ] || fail "the folder was replaced"; [ -s "$WORK/cc_LUT_check.csv" ] || fail "no csv"; }
 setup_photos_stray() {
     seed_inputs
     : >"$WORK/Photos/zero.jpg"
@@ -98,6 +100,7 @@ lattice_small            plain  4     smaller than 512 x 512
 lattice_grey             plain  0     -
 png_blocked              plain  4     cc_LUT.png
 cube_blocked             plain  4     cc_LUT.cube
+check_blocked            plain  4     cc_LUT_check.png
 photos_stray             batch  0     Skipping
 ccphotos_missing         batch  4     ccPhotos/a.png"
 
