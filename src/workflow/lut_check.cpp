@@ -385,6 +385,8 @@ bool parseCube(const std::string& text, CubeLut& cube, std::string* why) {
             return refuse("an entry is not three numbers");
         if (cube.size == 0) return refuse("entries before LUT_3D_SIZE");
         if (cube.entries.size() == expected) return refuse("more entries than LUT_3D_SIZE says");
+        for (double value : values)
+            if (std::abs(value) > 1e30) return refuse("an entry far out of range");
         cube.entries.emplace_back(float(values[0]), float(values[1]), float(values[2]));
     }
     if (cube.size == 0) return refuse("no LUT_3D_SIZE line", false);
@@ -433,7 +435,8 @@ cv::Mat applyCubeToImage(const CubeLut& cube, const cv::Mat& bgr) {
     for (int c = 0; c < 3; ++c)
         for (int v = 0; v < 256; ++v) {
             double t = (v / 255.0 - cube.domainMin[c]) / (cube.domainMax[c] - cube.domainMin[c]);
-            t = std::min(std::max(t, 0.0), 1.0);
+            if (!(t > 0)) t = 0;  // NaN too
+            if (t > 1) t = 1;
             double position = t * (n - 1);
             index[c][v] = std::min(int(position), n - 2);
             fraction[c][v] = float(position - index[c][v]);
