@@ -602,9 +602,9 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     const int lineHeight = wide ? 22 : 18;
     const int swatchHeight = std::clamp(int(cellWidth * 0.3), 40, 70);
     const int cellHeight = swatchHeight + 2 * lineHeight + 8 + 10;
-    const cv::Mat photo =
-        input.photo.type() == CV_8UC3 && !input.photo.empty() ? input.photo
-                                                              : cv::Mat(1, 1, CV_8UC3, kGround);
+    const cv::Mat photo = input.photo.type() == CV_8UC3 && !input.photo.empty()
+                              ? input.photo
+                              : cv::Mat(1, 1, CV_8UC3, kGround);
     const int half = (width - 3 * kMargin) / 2;
 
     // rows of the picture, top to bottom

@@ -1,14 +1,16 @@
 // The LUT check: CIEDE2000, the cube read back and applied as editors apply
 // it, the patches against the fit's own reference, and the two check files.
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "temp_folder.hpp"
+#include "workflow/fixtures.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
@@ -148,27 +150,8 @@ TEST(CubeText, RefusesWhatIsNotAWhole3dLut) {
 // The cube as written against the model it came from.
 // ---------------------------------------------------------------------------
 
-// The sample photo, detected and fitted once for every test of this file.
-struct FittedSample : ::testing::Test {
-    static void SetUpTestSuite() {
-        photo = cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR);
-        checkers = detectCharts(photo, cv::mcc::MCC24);
-        ASSERT_EQ(checkers.size(), 1u);
-        measured = measuredPatchColours(checkers[0]);
-    }
-    static void TearDownTestSuite() {
-        checkers.clear();
-        photo.release();
-        measured.release();
-    }
-    static cv::Mat photo, measured;
-    static CheckerList checkers;
-};
-cv::Mat FittedSample::photo, FittedSample::measured;
-CheckerList FittedSample::checkers;
-
-TEST_F(FittedSample, TheCubeAppliedFollowsTheModel) {
-    FitResult fit = fitModel(measured, chartReference(1));
+TEST(CubeAgainstModel, TheCubeAppliedFollowsTheModel) {
+    FitResult fit = fitModel(fittedSample().measured, chartReference(1));
     ASSERT_TRUE(fit.ok);
     const cv::Mat lut = correctImage(identityLattice(), *fit.model);
     CubeLut cube;
@@ -220,7 +203,8 @@ TEST_F(FittedSample, TheCubeAppliedFollowsTheModel) {
 
 // The reference colours of a built-in chart are the ones the fit converted:
 // on every patch it used, the model's own destination colours.
-TEST_F(FittedSample, BuiltInAndOwnReferencesAreTheFitsOwn) {
+TEST(CubeAgainstModel, BuiltInAndOwnReferencesAreTheFitsOwn) {
+    const cv::Mat& measured = fittedSample().measured;
     for (int choice : {1, 3}) {
         const ChartReference reference = chartReference(choice);
         FitResult fit = fitModel(measured, reference);
@@ -295,25 +279,23 @@ TEST(LutCheckFiles, ThePictureStaysWithin1600PixelsForEveryLayout) {
 }
 
 // A working folder of its own for each run of the export.
-struct CheckExport : FittedSample {
+struct CheckExport : TempFolderTest {
     void SetUp() override {
-        documents = ::testing::TempDir() + "check_" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        paths = buildWorkingPaths(documents);
-        ASSERT_EQ(
-            std::system(
-                ("rm -rf '" + documents + "' && mkdir -p '" + documents + "/Tintsmith'").c_str()),
-            0);
+        TempFolderTest::SetUp();
+        paths = buildWorkingPaths(root.string());
+        std::filesystem::create_directories(paths.inputPhotos);
         ASSERT_TRUE(cv::imwrite(paths.lattice, identityLattice()));
     }
     bool exportOnce() {
         cv::Mat image = photo.clone();
         testing::internal::CaptureStdout();
-        bool complete = exportChart(image, checkers.at(0), chartReference(0), false, paths);
+        bool complete =
+            exportChart(image, fittedSample().checkers.at(0), chartReference(0), false, paths);
         said = testing::internal::GetCapturedStdout();
         return complete;
     }
-    std::string documents, said;
+    const cv::Mat& photo = fittedSample().photo;
+    std::string said;
     WorkingPaths paths;
 };
 
@@ -342,7 +324,7 @@ TEST_F(CheckExport, WritesBothCheckFilesBesideTheLut) {
 
 TEST_F(CheckExport, ACheckFileThatCannotBeWrittenIsToldAndIncomplete) {
     const std::string blocked = lutCheckPathFor(paths.lutImage, ".png");
-    ASSERT_EQ(std::system(("mkdir '" + blocked + "'").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(blocked));
     EXPECT_FALSE(exportOnce());
     EXPECT_EQ(said.find("Could not write " + blocked), 0u) << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
