@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Remakes the README's pictures: the Settings window as it opens, and the
-# result window on the sample chart photo, from the real program under a
+# Remakes the README's pictures: the Settings window as it opens, the result
+# window on the sample chart photo (a classic ColorChecker, so its box is
+# ticked) and the LUT check picture of that run, from the real program under a
 # private Xvfb display in a sandbox HOME.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,10 +41,19 @@ build/tintsmith >/dev/null 2>&1 &
 pid=$!
 id=$(window "Settings")
 import -window "$id" docs/settings.png
+# "Classic ColorChecker (X-Rite, Passport, Macbeth)", waited for until the
+# window shows its check mark
+xdotool mousemove --window "$id" 205 50 click 1
+for _ in $(seq 100); do
+    import -window "$id" "$sandbox/settings.png"
+    [ "$(convert "$sandbox/settings.png" -format '%[fx:int(255*p{207,52}.b)]' info:)" = 255 ] && break
+    sleep 0.1
+done
 xdotool windowfocus --sync "$id"; xdotool key Escape
 id=$(window "Image and areas used to create LUTs | Press any key to exit")
 import -window "$id" -resize 50% -quality 85 docs/result.jpg
 xdotool windowfocus --sync "$id"; xdotool key space
 wait "$pid"
 pid=""
-echo "wrote docs/settings.png and docs/result.jpg"
+convert "$work/cc_LUT_check.png" -quality 90 docs/lut_check.jpg
+echo "wrote docs/settings.png, docs/result.jpg and docs/lut_check.jpg"

@@ -72,6 +72,7 @@ ChartReference chartReference(int chartChoice) {
     reference.builtIn = record.table == nullptr;
     reference.constColor = record.builtInColours;
     reference.patchCount = record.patchCount;
+    reference.label = record.label;
     if (!reference.builtIn) reference.colours = referenceTable(chartChoice) / 255.0;
     return reference;
 }

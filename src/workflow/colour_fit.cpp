@@ -87,6 +87,7 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
                  const ChartReference& reference, bool batchMode, const WorkingPaths& paths,
                  const ExportProgress& progress) {
     bool complete = true;
+    cv::Mat checkPhoto = lutCheckPhoto(image);  // before the outline and the loss are drawn
     outlineCharts(image, {checker});
     cv::Mat measured = measuredPatchColours(checker);
 
@@ -107,6 +108,7 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
         return false;
     }
     ui::formattedText(image, 10, 10, kLossFontScale, kLossColour, "Loss: %.1f", fit.loss);
+    LutCheckInput check = lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
     if (progress.fitted) progress.fitted();
 
     cv::Mat latticeOutput;
@@ -124,7 +126,9 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
     if (!latticeOutput.empty()) {
         cv::Mat lut = modelOutputToBgr(latticeOutput);
         removeLeftTemporaries(std::filesystem::path(paths.cube).parent_path().string());
-        if (!writeLutFiles(lut, paths.lutImage, paths.cube)) complete = false;
+        // the check follows only a pair written whole
+        if (!writeLutFiles(lut, paths.lutImage, paths.cube) || !writeLutCheck(check, paths))
+            complete = false;
     }
     return complete;
 }

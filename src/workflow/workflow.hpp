@@ -1,7 +1,7 @@
 // The calibration workflow: the settings record, the working paths, the exit
 // codes and the phase functions in the order a run calls them.
-// Sections: run · working paths · chart catalogue · image reading ·
-// image source · fit and result · LUT transform · cube file · batch · file output.
+// Sections: run · working paths · chart catalogue · image reading · image source ·
+// fit and result · LUT transform · cube file · batch · file output · LUT check.
 #pragma once
 
 #include <atomic>
@@ -102,6 +102,7 @@ struct ChartReference {
     cv::ccm::CONST_COLOR constColor = cv::ccm::COLORCHECKER_Macbeth;
     cv::Mat colours;  // 24 x 1 CV_64FC3 sRGB in 0..1, or empty when builtIn
     int patchCount = 24;  // patches the reference describes
+    std::string label;    // the chart's name as the Settings window shows it
 };
 
 // 24 sRGB colours on 0..255, one row per patch in the detector's patch order.
@@ -362,5 +363,84 @@ std::string colourFormatProblem(const std::string& path);
 // Encodes `image` by the extension of `path` and writes it as above. Prints one
 // line naming the file on failure.
 bool writeImageFile(const std::string& path, const cv::Mat& image);
+
+// ---------------------------------------------------------------------------
+// LUT check: the cube file as written, applied to the chart photo and to every
+// patch, shown against the chart's reference (cc_LUT_check.png and .csv).
+// ---------------------------------------------------------------------------
+
+// CIELAB under D65 of an sRGB colour on 0..1; values outside 0..1 follow the
+// sRGB curve mirrored through zero, as the colour-correction model does.
+cv::Vec3d srgbToLab(const cv::Vec3d& rgb);
+
+// The CIEDE2000 difference of two CIELAB colours (kL = kC = kH = 1).
+double ciede2000(const cv::Vec3d& lab1, const cv::Vec3d& lab2);
+
+// A 3D LUT as read from Cube text: size^3 output colours (RGB), red fastest,
+// then green, then blue.
+struct CubeLut {
+    int size = 0;
+    cv::Vec3d domainMin{0, 0, 0};
+    cv::Vec3d domainMax{1, 1, 1};
+    std::vector<cv::Vec3f> entries;
+};
+
+// Reads Cube text: LUT_3D_SIZE, DOMAIN_MIN/MAX, TITLE, comments, then the
+// entries. Returns false with `why` set when the text is not a usable 3D LUT.
+bool parseCube(const std::string& text, CubeLut& cube, std::string* why = nullptr);
+
+// The cube applied to one RGB colour as editors apply it: clamped to the
+// domain, trilinear between the eight surrounding entries.
+cv::Vec3d applyCube(const CubeLut& cube, const cv::Vec3d& rgb);
+
+// The same for every pixel of an 8-bit BGR image; the result is 8-bit BGR.
+cv::Mat applyCubeToImage(const CubeLut& cube, const cv::Mat& bgr);
+
+// What the check needs of one chart, gathered while the fitted model exists.
+struct LutCheckInput {
+    cv::Mat photo;  // the chart photo before the outline and the loss, 8-bit BGR, scaled
+    std::string chartName;
+    int detectorType = cv::mcc::MCC24;  // the chart's layout of patches
+    double loss = 0;
+    cv::Mat reference;       // N x 1 CV_64FC3: the sRGB colours the fit aimed at, about 0..1
+    cv::Mat measured;        // N x 1 CV_64FC3: the RGB colours the fit was given, 0..1
+    std::vector<bool> used;  // per patch; false where the fit left it out (saturated)
+};
+
+// A copy of an 8-bit BGR chart photo that fits one half of the check picture
+// (never enlarged); empty for anything else.
+cv::Mat lutCheckPhoto(const cv::Mat& image);
+
+// The reference colours, measured colours and used patches of a fitted model.
+// Built-in chart data is read from the library in the model's own conversion.
+LutCheckInput lutCheckInput(const cv::Mat& photo, const cv::Mat& measured,
+                            const ChartReference& reference, cv::ccm::ColorCorrectionModel& model,
+                            double loss);
+
+// One patch of the check: sRGB colours on 0..1 and CIEDE2000 to the reference.
+struct PatchCheck {
+    cv::Vec3d reference, measured, after;  // after: the cube applied to measured
+    double before = 0, afterCube = 0;      // CIEDE2000 of measured and of after
+    bool used = true;
+};
+
+// Every patch in the chart's order; empty when the reference is missing.
+std::vector<PatchCheck> checkPatches(const LutCheckInput& input, const CubeLut& cube);
+
+// The CSV text: a header row, then one row per patch in the chart's order.
+std::string lutCheckCsv(const std::vector<PatchCheck>& patches);
+
+// The check picture: heading, the photo before | after the cube, then one tile
+// per patch (reference | as photographed | after) in the chart's rows.
+cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
+                        const std::vector<PatchCheck>& patches, const std::string& cubeName);
+
+// The check files' paths: the LUT image path with "_check.png" / "_check.csv"
+// in place of ".png".
+std::string lutCheckPathFor(const std::string& lutImagePath, const std::string& extension);
+
+// Reads the cube file back and writes both check files beside the LUT image,
+// each complete or not at all. Prints one line per failure and returns false.
+bool writeLutCheck(const LutCheckInput& input, const WorkingPaths& paths);
 
 }  // namespace tintsmith

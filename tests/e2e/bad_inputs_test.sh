@@ -68,7 +68,7 @@ MOUNTS=()
 unmount_all() { for mount in "${MOUNTS[@]}"; do umount "$mount" 2>/dev/null; done; MOUNTS=(); }
 trap 'unmount_all; cleanup' EXIT
 
-hash_inputs() { (cd "$WORK" 2>/dev/null && find . -path ./ccPhotos -prune -o -type f ! -name 'cc_LUT.*' ! -name '.tintsmith-*' -print0 | sort -z | xargs -0 -r sha256sum); }
+hash_inputs() { (cd "$WORK" 2>/dev/null && find . -path ./ccPhotos -prune -o -type f ! -name 'cc_LUT.*' ! -name 'cc_LUT_check.*' ! -name '.tintsmith-*' -print0 | sort -z | xargs -0 -r sha256sum); }
 older_outputs() { printf 'older png' >"$WORK/cc_LUT.png"; printf 'older cube' >"$WORK/cc_LUT.cube"; }
 expect_older_outputs() {
     [ "$(cat "$WORK/cc_LUT.png")" = "older png" ] || fail "cc_LUT.png was changed"
@@ -121,6 +121,8 @@ check_cube_blocked() {
     [ -d "$WORK/cc_LUT.cube" ] || fail "the folder was replaced"
     [ "$(cat "$WORK/cc_LUT.png")" = "older png" ] || fail "a new PNG beside the old cube"
 }
+setup_check_blocked() { seed_inputs; mkdir "$WORK/cc_LUT_check.png"; }
+check_check_blocked() { expect_luts; [ -d "$WORK/cc_LUT_check.png" ] || fail "the folder was replaced"; [ -s "$WORK/cc_LUT_check.csv" ] || fail "no csv"; }
 setup_photos_stray() {
     seed_inputs
     : >"$WORK/Photos/zero.jpg"
@@ -262,6 +264,7 @@ lattice_small            plain  4     smaller than 512 x 512
 lattice_grey             plain  0     -
 png_blocked              plain  4     cc_LUT.png
 cube_blocked             plain  4     cc_LUT.cube
+check_blocked            plain  4     cc_LUT_check.png
 photos_stray             batch  0     Skipping
 ccphotos_missing         batch  4     ccPhotos/a.png
 cc_cut10                 plain  1     cut short
