@@ -13,6 +13,6 @@ cmake --build build -j"$(nproc)" --target tintsmith make_lattice working_folder
 folder=$(build/working_folder)
 mkdir -p "$folder/Photos" "$folder/ccPhotos"
 [ -e "$folder/cc.jpg" ] || cp assets/cc.jpg "$folder/cc.jpg"
-[ -e "$folder/original.png" ] || build/make_lattice "$folder/original.png"
+[ -e "$folder/original.png" ] || build/tintsmith-make-lattice "$folder/original.png"
 echo "Working folder: $folder"
 exec build/tintsmith

@@ -23,7 +23,7 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 work="$HOME/Documents/Tintsmith"
 mkdir -p "$work/Photos" "$work/ccPhotos"
 cp assets/cc.jpg "$work/cc.jpg"
-build/make_lattice "$work/original.png"
+build/tintsmith-make-lattice "$work/original.png"
 
 window() {  # waits up to 60 s for our window titled exactly $1
     for _ in $(seq 300); do

@@ -96,7 +96,8 @@ bool exportChart(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
     cv::Mat latticeInput;
     if (lattice.empty()) {
         std::cout << "Could not read the lattice image original.png (" << paths.lattice
-                  << "): missing or not an image; no LUT files were written" << std::endl;
+                  << "): missing or not an image, so no LUT files were written; make one with "
+                  << "the command: tintsmith-make-lattice \"" << paths.lattice << "\"" << std::endl;
         complete = false;
     } else {
         latticeInput = bgrToModelInput(lattice);
