@@ -31,6 +31,20 @@ ctest --test-dir build --output-on-failure -j"$jobs" || status=1
 echo "== Windows syntax check"
 tools/check_windows_syntax.sh || status=1
 
+echo "== The Windows build, and its .exe under Wine against the Linux build"
+ensure_packages wine wine64
+windows_start=$SECONDS
+if bash tools/build_windows.sh; then
+    echo "Windows build: $((SECONDS - windows_start)) s"
+    wine_start=$SECONDS
+    TINTSMITH="$PWD/build/tintsmith" E2E_TOOL="$PWD/build/tests/e2e/e2e_tool" ASSETS="$PWD/assets" \
+        E2E_LIB="$PWD/tests/e2e/lib.sh" WINDOWS_EXE="$PWD/build-windows/tintsmith.exe" \
+        timeout 900 bash tests/windows/wine_test.sh || status=1
+    echo "Wine run: $((SECONDS - wine_start)) s"
+else
+    status=1
+fi
+
 echo "== Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset ci-sanitize >/dev/null
 cmake --build build-sanitize -j"$jobs" --target tintsmith_tests

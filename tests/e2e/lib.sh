@@ -34,6 +34,7 @@ fail() {
     [ -f "${ERR:-}" ] && { echo "--- stderr:"; tail -5 "$ERR"; }
     echo "FAIL: $*"
     [ -f "$OUT" ] && { echo "--- program stdout:"; cat "$OUT"; }
+    [ -s "$ERR" ] && { echo "--- program stderr:"; cat "$ERR"; }
     exit 1
 }
 
@@ -122,9 +123,17 @@ pass_settings() {
     key "$id" Escape
 }
 
-# The result window, closed with a key.
+# The result window, closed with a key. A key that reaches the window while
+# it is still being set up can be lost, so the key is pressed again until the
+# window has gone; a second key to a closing window does nothing.
 close_result() {
-    local id
-    id=$(wait_window "Image and areas used to create LUTs | Press any key to exit" "${1:-120}")
+    local title="Image and areas used to create LUTs | Press any key to exit" id
+    id=$(wait_window "$title" "${1:-120}")
+    local deadline=$((SECONDS + 60))
     key "$id" space
+    while kill -0 "$PID" 2>/dev/null && has_window "$title"; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "the result window did not close on a key"
+        sleep 0.5
+        key "$id" space
+    done
 }

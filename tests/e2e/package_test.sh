@@ -1,0 +1,57 @@
+# The Debian package as a user gets it: built by CPack, unpacked into a
+# temporary root, and the installed program run on the installed sample photo
+# with a lattice made by the command its own message gives.
+source "$E2E_LIB"
+: "${CPACK_CONFIG:?path of CPackConfig.cmake in the build folder}"
+
+new_sandbox
+packages="$SANDBOX/packages"
+(cd "$SANDBOX" && cpack -G DEB --config "$CPACK_CONFIG" -B "$packages" >"$SANDBOX/cpack.txt" 2>&1) ||
+    { cat "$SANDBOX/cpack.txt"; fail "cpack could not build the package"; }
+deb=$(find "$packages" -maxdepth 1 -name 'tintsmith_*.deb' | head -n 1)
+[ -n "$deb" ] || fail "no .deb was made"
+root="$SANDBOX/root"
+dpkg-deb -x "$deb" "$root" || fail "the package does not unpack"
+
+echo "case: the package holds the program, its lattice writer, menu entry, icon and sample photo"
+for file in usr/bin/tintsmith usr/bin/tintsmith-make-lattice usr/share/tintsmith/cc.jpg \
+    usr/share/applications/tintsmith.desktop usr/share/icons/hicolor/scalable/apps/tintsmith.svg \
+    usr/share/icons/hicolor/48x48/apps/tintsmith.png usr/share/doc/tintsmith/copyright \
+    usr/share/man/man1/tintsmith.1.gz; do
+    expect_file "$root/$file"
+done
+entry="$root/usr/share/applications/tintsmith.desktop"
+for line in "Exec=tintsmith" "Icon=tintsmith" "Terminal=true" "Type=Application"; do
+    grep -qx "$line" "$entry" || fail "the menu entry lacks '$line'"
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ "$depends" == *libopencv-core* && "$depends" == *libc6* ]] ||
+    fail "dependencies do not come from the linked libraries: '$depends'"
+cmp -s "$root/usr/share/tintsmith/cc.jpg" "$ASSETS/cc.jpg" || fail "the sample photo differs"
+
+export PATH="$root/usr/bin:$PATH"
+TINTSMITH="$root/usr/bin/tintsmith"
+cp "$root/usr/share/tintsmith/cc.jpg" "$WORK/cc.jpg"
+
+echo "case: without original.png the installed program says the command that makes one"
+start_program
+pass_settings
+close_result
+wait_exit
+expect_status 4
+command=$(sed -n 's/.*; make one with the command: //p' "$OUT")
+[ "$command" = "tintsmith-make-lattice \"$WORK/original.png\"" ] ||
+    fail "the message does not give the command for the working folder: '$command'"
+expect_no_file "$WORK/cc_LUT.png"
+
+echo "case: that command, then the installed program writes both LUT files and exits 0"
+(cd "$SANDBOX" && eval "$command") || fail "the suggested command failed"
+start_program
+pass_settings
+close_result
+wait_exit
+expect_status 0
+expect_stdout ""
+"$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" || fail "cube and PNG LUT differ"
+
+echo "PASS"

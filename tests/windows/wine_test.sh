@@ -1,0 +1,66 @@
+# The Windows build under Wine on the test display: the sample photo run from a
+# Documents folder with a non-ASCII name gives LUT files identical to the Linux
+# build's; a name the ANSI code page cannot hold arrives with spaces in place.
+# Needs WINDOWS_EXE (the .exe) beside the end-to-end tests' variables.
+source "$E2E_LIB"
+: "${WINDOWS_EXE:?path of tintsmith.exe}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# the Wine server outlives the program; it is stopped before the sandboxes go
+finish() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
+    cleanup
+}
+trap finish EXIT
+
+# Points the Windows shell's Documents folder at $1, a Windows path.
+set_documents() {
+    wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders' \
+        /v Personal /t REG_EXPAND_SZ /d "$1" /f >/dev/null 2>&1 || fail "could not set the Documents folder"
+}
+
+# Runs the program to its result window, closes it with a key, and checks exit 0.
+run_sample() {
+    start_program
+    key "$(wait_window "Settings" 180)" Escape
+    close_result 240
+    wait_exit 120
+    expect_status 0
+    expect_stdout ""
+}
+
+echo "case: the Linux build on the sample photo, as the reference"
+new_sandbox
+seed_inputs
+run_sample
+reference_work="$WORK"
+
+echo "case: the .exe in a Documents folder named 'Dokumenté' gives the same cc_LUT.png and cube"
+new_sandbox
+export WINEPREFIX="$SANDBOX/wine"
+wineboot -i >/dev/null 2>&1 || fail "Wine could not make its prefix"
+documents="$SANDBOX/Dokumenté"
+set_documents "Z:${documents//\//\\}"
+WORK="$documents/Tintsmith"
+mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
+seed_inputs
+printf '#!/bin/sh\nexec wine "%s"\n' "$WINDOWS_EXE" >"$SANDBOX/tintsmith.sh"
+chmod +x "$SANDBOX/tintsmith.sh"
+TINTSMITH="$SANDBOX/tintsmith.sh"
+run_sample
+cmp "$WORK/cc_LUT.cube" "$reference_work/cc_LUT.cube" || fail "the cube differs from the Linux build's"
+cmp "$WORK/cc_LUT.png" "$reference_work/cc_LUT.png" || fail "cc_LUT.png differs from the Linux build's"
+
+echo "case: a Documents folder named 'Документы' is read as nine spaces, without a message"
+set_documents "Z:${SANDBOX//\//\\}\\Документы"
+WORK="$SANDBOX/         /Tintsmith"
+mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
+"$E2E_TOOL" image noise "$WORK/cc.jpg"
+"$E2E_TOOL" lattice "$WORK/original.png"
+start_program
+key "$(wait_window "Settings" 180)" Escape
+wait_exit 120
+expect_status 2
+expect_stdout "ChartColor not detected "
+
+echo "PASS"
