@@ -45,6 +45,9 @@ ensure_packages build-essential cmake pkg-config dpkg-dev g++-mingw-w64-x86-64-p
 ensure_source_entry
 
 mkdir -p "$cache/sources" "$cache/build" "$prefix"
+# one build at a time in the cache: a second run waits for the first
+exec 9>"$cache/lock"
+flock 9
 
 toolchain=$cache/toolchain.cmake
 cat >"$toolchain" <<EOF
