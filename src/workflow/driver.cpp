@@ -1,11 +1,9 @@
 // The run from start-up to the exit code: the phases in their fixed order, and
 // the one place where anything a phase throws is caught and told.
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 
 #include <opencv2/highgui.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include "platform/platform.hpp"
 #include "workflow/workflow.hpp"
@@ -46,17 +44,9 @@ int runPhases(const char*& phase) {
     }
 
     phase = "looking up the working folder";
-    const std::string documents = platform::documentsFolder();
-    std::error_code error;
-    if (documents.empty() || !std::filesystem::is_directory(documents, error)) {
-        // never the root of the file system in its place
-        const std::string where =
-            documents.empty() ? " (HOME is not set)" : ": " + documents + " does not exist";
-        std::cout << "No Documents folder found" << where
-                  << "; Tintsmith works in the folder Tintsmith inside it" << std::endl;
-        return kExitIncomplete;
-    }
-    const WorkingPaths paths = buildWorkingPaths(documents);
+    const std::optional<WorkingPaths> found = findWorkingPaths();
+    if (!found) return kExitIncomplete;
+    const WorkingPaths& paths = *found;
 
     phase = "showing the Settings window";
     const Settings settings = runSettingsWindow();
@@ -66,31 +56,8 @@ int runPhases(const char*& phase) {
 
     phase = "acquiring the chart image";
     cv::Mat image;
-    switch (settings.source) {
-        case Source::File: {
-            ImageRead read = readImageWhole(paths.referenceImage);
-            if (read.outcome != ReadOutcome::Read) {
-                // a missing cc.jpg needs no more words; anything else says why
-                std::cout << "Invalid Image!" << std::endl;
-                if (read.outcome != ReadOutcome::Missing)
-                    std::cout << paths.referenceImage << ": " << read.reason << std::endl;
-                return kExitInvalidImage;
-            }
-            image = read.image;
-            break;
-        }
-        case Source::Camera: {
-            cv::VideoCapture capture;
-            if (!capture.open(settings.cameraIndex, cv::CAP_ANY)) {
-                std::cout << "Unable to open camera!" << std::endl;
-                return kExitNoCamera;
-            }
-            image = runPreviewLoop(capture, reference.detectorType);
-            break;
-        }
-        case Source::None:
-            break;
-    }
+    const int acquired = acquireChartImage(settings, paths, reference.detectorType, image);
+    if (acquired != kExitDone) return acquired;
 
     phase = "detecting the chart";
     const CheckerList checkers = detectCharts(image, reference.detectorType);

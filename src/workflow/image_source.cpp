@@ -1,5 +1,8 @@
-// The reference image's sources and the one form every chart detection takes.
+// The reference image's sources (cc.jpg read whole, or the camera's live
+// detection window) with their messages, and the one form every chart
+// detection takes.
 #include <cstdio>
+#include <iostream>
 
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
@@ -86,6 +89,36 @@ cv::Mat runPreviewLoop(cv::VideoCapture& capture, int detectorType) {
         if (!capture.grab()) break;
     }
     return frame.clone();
+}
+
+int acquireChartImage(const Settings& settings, const WorkingPaths& paths, int detectorType,
+                      cv::Mat& image) {
+    switch (settings.source) {
+        case Source::File: {
+            ImageRead read = readImageWhole(paths.referenceImage);
+            if (read.outcome != ReadOutcome::Read) {
+                // a missing cc.jpg needs no more words; anything else says why
+                std::cout << "Invalid Image!" << std::endl;
+                if (read.outcome != ReadOutcome::Missing)
+                    std::cout << paths.referenceImage << ": " << read.reason << std::endl;
+                return kExitInvalidImage;
+            }
+            image = read.image;
+            break;
+        }
+        case Source::Camera: {
+            cv::VideoCapture capture;
+            if (!capture.open(settings.cameraIndex, cv::CAP_ANY)) {
+                std::cout << "Unable to open camera!" << std::endl;
+                return kExitNoCamera;
+            }
+            image = runPreviewLoop(capture, detectorType);
+            break;
+        }
+        case Source::None:
+            break;
+    }
+    return kExitDone;
 }
 
 }  // namespace tintsmith

@@ -89,6 +89,10 @@ struct WorkingPaths {
 
 WorkingPaths buildWorkingPaths(const std::string& documents);
 
+// The working paths in the user's Documents folder. Without one (or when it
+// does not exist) tells so on one line and gives nothing: never the root.
+std::optional<WorkingPaths> findWorkingPaths();
+
 // The reference image path with its extension replaced by "_LUT.png".
 std::string lutImagePathFor(const std::string& referenceImagePath);
 
@@ -188,6 +192,12 @@ cv::Mat previewFrame(const cv::Mat& frame, int detectorType);
 // Runs the live detection window on an opened capture until ESC or the end of
 // the stream; returns the last raw frame (empty when none came).
 cv::Mat runPreviewLoop(cv::VideoCapture& capture, int detectorType);
+
+// The chart image from the chosen source: cc.jpg read whole, or the camera's
+// live detection window until ESC; left empty with no source. A failure is
+// told on its console line and gives its exit code; kExitDone means go on.
+int acquireChartImage(const Settings& settings, const WorkingPaths& paths, int detectorType,
+                      cv::Mat& image);
 
 // ---------------------------------------------------------------------------
 // Fit and result.

@@ -1,4 +1,6 @@
 // The working folder Tintsmith inside the Documents folder, and every path in it.
+#include <filesystem>
+#include <iostream>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -40,6 +42,20 @@ WorkingPaths buildWorkingPaths(const std::string& documents) {
     paths.lutImage = lutImagePathFor(paths.referenceImage);
     paths.cube = folder + separator + "cc_LUT.cube";
     return paths;
+}
+
+std::optional<WorkingPaths> findWorkingPaths() {
+    const std::string documents = platform::documentsFolder();
+    std::error_code error;
+    if (documents.empty() || !std::filesystem::is_directory(documents, error)) {
+        // never the root of the file system in its place
+        const std::string where =
+            documents.empty() ? " (HOME is not set)" : ": " + documents + " does not exist";
+        std::cout << "No Documents folder found" << where
+                  << "; Tintsmith works in the folder Tintsmith inside it" << std::endl;
+        return std::nullopt;
+    }
+    return buildWorkingPaths(documents);
 }
 
 }  // namespace tintsmith
