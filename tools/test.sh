@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds Tintsmith and runs every test: the unit tests, the end-to-end tests of
-# the real program under a private Xvfb display, a syntax-only compile of every
-# source file for Windows, and the unit tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# the real program under a private Xvfb display, the formatting, a syntax-only
+# compile of every source file for Windows, the Windows build under Wine, and
+# the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/lib/common.sh
 ensure_packages "${kBuildPackages[@]}" googletest libgtest-dev xvfb xdotool x11-utils \
-    imagemagick g++-mingw-w64-x86-64 libx11-dev python3
+    imagemagick g++-mingw-w64-x86-64 libx11-dev python3 clang-format
 
 jobs=$(nproc)
 cmake --preset ci
@@ -26,6 +26,9 @@ rm -f "$pipe"
 export DISPLAY=":$display"
 
 status=0
+echo "== Formatting (.clang-format)"
+git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format --dry-run --Werror || status=1
+
 ctest --test-dir build --output-on-failure -j"$jobs" || status=1
 
 echo "== Windows syntax check"

@@ -1,7 +1,8 @@
 // The Documents folder as the Windows shell reports it, in the ANSI code page.
 #if defined(_WIN32)
 
-#include <windows.h>
+#include <windows.h>  // first: the shell header builds on its types
+
 #include <shlobj.h>
 
 #include "platform/platform.hpp"
