@@ -1,11 +1,11 @@
 // The Documents folder on systems that follow the XDG user-dirs convention.
 #if !defined(_WIN32)
 
+#include <pwd.h>
+#include <unistd.h>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <pwd.h>
-#include <unistd.h>
 
 #include "platform/platform.hpp"
 
@@ -33,7 +33,8 @@ std::string xdgDocuments(const std::string& home) {
         std::size_t start = line.find_first_not_of(" \t");
         if (start == std::string::npos || line.compare(start, key.size(), key) != 0) continue;
         std::string value = line.substr(start + key.size());
-        while (!value.empty() && (value.back() == '\r' || value.back() == ' ' || value.back() == '\t'))
+        while (!value.empty() &&
+               (value.back() == '\r' || value.back() == ' ' || value.back() == '\t'))
             value.pop_back();
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);

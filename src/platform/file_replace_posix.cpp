@@ -1,10 +1,10 @@
 // Durable writes and atomic replacement on POSIX systems.
 #if !defined(_WIN32)
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "platform/platform.hpp"
 
@@ -22,9 +22,13 @@ bool replaceFile(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-void removeFile(const std::string& path) { std::remove(path.c_str()); }
+void removeFile(const std::string& path) {
+    std::remove(path.c_str());
+}
 
-std::string temporarySuffix() { return ".tmp" + std::to_string(static_cast<long>(getpid())); }
+std::string temporarySuffix() {
+    return ".tmp" + std::to_string(static_cast<long>(getpid()));
+}
 
 }  // namespace platform
 

@@ -1,11 +1,11 @@
 // Durable writes and atomic replacement on Windows.
 #if defined(_WIN32)
 
-#include <cstdio>
 #include <io.h>
 #include <process.h>
-#include <string>
 #include <windows.h>
+#include <cstdio>
+#include <string>
 
 #include "platform/platform.hpp"
 
@@ -21,9 +21,13 @@ bool replaceFile(const std::string& from, const std::string& to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-void removeFile(const std::string& path) { std::remove(path.c_str()); }
+void removeFile(const std::string& path) {
+    std::remove(path.c_str());
+}
 
-std::string temporarySuffix() { return ".tmp" + std::to_string(static_cast<long>(_getpid())); }
+std::string temporarySuffix() {
+    return ".tmp" + std::to_string(static_cast<long>(_getpid()));
+}
 
 }  // namespace platform
 

@@ -1,13 +1,13 @@
 // Processes, memory and the display on POSIX systems.
 #if !defined(_WIN32)
 
+#include <dlfcn.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 #include "platform/platform.hpp"
 
@@ -19,7 +19,9 @@ constexpr useconds_t kDisplayRetryMicroseconds = 200000;
 
 }  // namespace
 
-long processId() { return static_cast<long>(getpid()); }
+long processId() {
+    return static_cast<long>(getpid());
+}
 
 bool processAlive(long id) {
     if (id <= 0) return false;

@@ -2,14 +2,16 @@
 #if defined(_WIN32)
 
 #include <process.h>
-#include <string>
 #include <windows.h>
+#include <string>
 
 #include "platform/platform.hpp"
 
 namespace platform {
 
-long processId() { return static_cast<long>(_getpid()); }
+long processId() {
+    return static_cast<long>(_getpid());
+}
 
 bool processAlive(long id) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
@@ -28,7 +30,9 @@ std::size_t physicalMemoryBytes() {
 }
 
 // A desktop session always has its window station.
-std::string missingDisplay() { return {}; }
+std::string missingDisplay() {
+    return {};
+}
 
 }  // namespace platform
 

@@ -208,8 +208,8 @@ void renderSlider(cv::Mat& image, const cv::Rect& rect, Interaction look, double
     const bool hover = look != Interaction::Outside;
     drawPanel(image, {rect.x + kTrackInset, cy, rect.width - 2 * kTrackInset, 7},
               hover ? kBarBorderHover : kBarBorder, kBarFill);
-    cv::line(image, {rect.x + kTrackInset + 1, cy + 5}, {rect.x + rect.width - kTrackInset - 2, cy + 5},
-             kGroove, 1, cv::LINE_8);
+    cv::line(image, {rect.x + kTrackInset + 1, cy + 5},
+             {rect.x + rect.width - kTrackInset - 2, cy + 5}, kGroove, 1, cv::LINE_8);
 
     if (!(settings.options & SliderNoScale)) {
         // step ticks (a non-positive distance would never reach max)

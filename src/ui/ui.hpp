@@ -99,10 +99,10 @@ struct SliderSettings {
     double min = 0;
     double max = 25;
     double step = 1;
-    int segments = 0;                     // below 1 counts as 1
-    std::uint32_t options = 0;            // SliderOption bits
-    std::string labelFormat = "%.0Lf";    // applied to one long double value
-    double fontScale = 0.4;               // sizes scale with fontScale / 0.4
+    int segments = 0;                   // below 1 counts as 1
+    std::uint32_t options = 0;          // SliderOption bits
+    std::string labelFormat = "%.0Lf";  // applied to one long double value
+    double fontScale = 0.4;             // sizes scale with fontScale / 0.4
 };
 
 // A label split at its '&' marker.

@@ -29,8 +29,7 @@ bool tickBox(cv::Mat image, int x, int y, const std::string& label, bool& state,
     const cv::Size labelSize = textSize(label, fontScale);
 
     // hit test: box, 6-pixel gap and label, one band as tall as the box whatever the font
-    const Interaction hit =
-        interactionAt({x, y, kTickBoxSide + 6 + labelSize.width, kTickBoxSide});
+    const Interaction hit = interactionAt({x, y, kTickBoxSide + 6 + labelSize.width, kTickBoxSide});
 
     // handle the click; a held button does nothing
     if (hit == Interaction::Clicked) state = !state;
@@ -54,10 +53,9 @@ bool slider(cv::Mat image, int x, int y, int width, double& value, const SliderS
     // handle the drag: a held button over the slider moves the value to the
     // pointer; leaving the rectangle pauses the drag
     if (inside && ctx.any.isDown) {
-        const double t =
-            std::clamp((ctx.pointerX - (x + kTrackInset)) /
-                                        static_cast<double>(width - 2 * kTrackInset),
-                                    0.0, 1.0);
+        const double t = std::clamp(
+            (ctx.pointerX - (x + kTrackInset)) / static_cast<double>(width - 2 * kTrackInset), 0.0,
+            1.0);
         value = settings.min + t * (settings.max - settings.min);
         if ((settings.options & SliderSnapToStep) && settings.step != 0) {
             // nearbyint in the default rounding mode: ties go to the even step

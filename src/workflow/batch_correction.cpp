@@ -178,8 +178,10 @@ void correctEntry(Entry& entry, cv::ccm::ColorCorrectionModel& model, Correction
     } catch (const std::bad_alloc&) {
         entry.skipReason = kNoMemory;
     } catch (const cv::Exception& error) {
-        if (error.code == cv::Error::StsNoMem) entry.skipReason = kNoMemory;
-        else entry.error = std::current_exception();
+        if (error.code == cv::Error::StsNoMem)
+            entry.skipReason = kNoMemory;
+        else
+            entry.error = std::current_exception();
     } catch (...) {
         entry.error = std::current_exception();
     }
@@ -193,8 +195,10 @@ void writeEntry(Entry& entry, const std::string& outputFolder, BatchReport& repo
     if (entry.error) std::rethrow_exception(entry.error);
     if (!entry.skipReason.empty()) {
         std::cout << "Skipping " << entry.file << ": " << entry.skipReason << std::endl;
-        if (entry.failed) report.failed++;
-        else report.skipped++;
+        if (entry.failed)
+            report.failed++;
+        else
+            report.skipped++;
     } else if (writeImageFile(outputFolder + fileNameOf(entry.file), entry.image)) {
         report.corrected++;
     } else {

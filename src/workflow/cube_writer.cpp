@@ -12,10 +12,10 @@
 namespace tintsmith {
 namespace {
 
-constexpr int kTiles = 8;               // tiles per side: sqrt(kLutSize)
+constexpr int kTiles = 8;                 // tiles per side: sqrt(kLutSize)
 constexpr int kSide = kTiles * kLutSize;  // 512 pixels read per side
 constexpr char kHeader[] = "LUT_3D_SIZE 64\r\n";
-constexpr std::size_t kValueWidth = 8;  // "0.117647": every value is below 10
+constexpr std::size_t kValueWidth = 8;                   // "0.117647": every value is below 10
 constexpr std::size_t kLineWidth = 3 * kValueWidth + 4;  // two spaces and CR LF
 
 // "%f" of v / 255.0 for every byte v, made without the C locale so a user's
@@ -26,7 +26,8 @@ const std::array<std::array<char, kValueWidth>, 256>& valueTexts() {
         for (int v = 0; v < 256; ++v) {
             char buffer[32];
             auto end = std::to_chars(buffer, buffer + sizeof buffer, v / 255.0,
-                                     std::chars_format::fixed, 6).ptr;
+                                     std::chars_format::fixed, 6)
+                           .ptr;
             std::memcpy(made[v].data(), buffer, std::size_t(end - buffer));
         }
         return made;
@@ -38,9 +39,12 @@ const std::array<std::array<char, kValueWidth>, 256>& valueTexts() {
 
 std::string cubeText(const cv::Mat& lut, std::string* why) {
     const char* problem = nullptr;
-    if (lut.empty()) problem = "the LUT image is empty";
-    else if (lut.type() != CV_8UC3) problem = "the LUT image is not 8-bit 3-channel";
-    else if (!lut.isContinuous()) problem = "the LUT image is not continuous";
+    if (lut.empty())
+        problem = "the LUT image is empty";
+    else if (lut.type() != CV_8UC3)
+        problem = "the LUT image is not 8-bit 3-channel";
+    else if (!lut.isContinuous())
+        problem = "the LUT image is not continuous";
     if (problem) {
         if (why) *why = problem;
         return {};
@@ -66,8 +70,8 @@ std::string cubeText(const cv::Mat& lut, std::string* why) {
     for (int tileRow = 0; tileRow < kTiles; ++tileRow)
         for (int tileCol = 0; tileCol < kTiles; ++tileCol)
             for (int y = 0; y < kLutSize; ++y) {
-                const std::uint8_t* pixel = lut.ptr<std::uint8_t>(kLutSize * tileRow + y) +
-                                            3 * kLutSize * tileCol;
+                const std::uint8_t* pixel =
+                    lut.ptr<std::uint8_t>(kLutSize * tileRow + y) + 3 * kLutSize * tileCol;
                 char* out = row;
                 for (int x = 0; x < kLutSize; ++x, pixel += 3) {
                     // red is the third byte of a BGR pixel
@@ -129,8 +133,8 @@ bool writeLutFiles(const cv::Mat& lut, const std::string& pngPath, const std::st
         return false;
     }
     std::size_t failed = 0;
-    const std::vector<FileContents> pair = {
-        {pngPath, std::string(encoded.begin(), encoded.end())}, {cubePath, std::move(text)}};
+    const std::vector<FileContents> pair = {{pngPath, std::string(encoded.begin(), encoded.end())},
+                                            {cubePath, std::move(text)}};
     WriteResult result = replaceFilesTogether(pair, failed);
     if (result.outcome == WriteOutcome::Written) return true;
     if (failed == 0) {

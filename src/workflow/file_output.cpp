@@ -138,8 +138,8 @@ WriteResult replaceFilesTogether(const std::vector<FileContents>& files, std::si
             discard();
             return {WriteOutcome::Failed, "a folder of that name is in the way"};
         }
-        std::string temporary = writeTemporary(files[failedIndex].path, files[failedIndex].bytes,
-                                               open, result);
+        std::string temporary =
+            writeTemporary(files[failedIndex].path, files[failedIndex].bytes, open, result);
         if (temporary.empty()) {
             discard();
             return result;
@@ -174,10 +174,12 @@ std::string colourFormatProblem(const std::string& path) {
         cv::Mat back;
         if (cv::imencode(extension, probe, encoded))
             back = cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
-        if (back.empty()) problem = "the " + extension + " format cannot hold a colour photo";
+        if (back.empty())
+            problem = "the " + extension + " format cannot hold a colour photo";
         else if (back.depth() != CV_8U)
             problem = "the " + extension + " format holds floating-point pixels, not 8-bit colours";
-        else if (back.channels() < 3) problem = "the " + extension + " format holds only grey";
+        else if (back.channels() < 3)
+            problem = "the " + extension + " format holds only grey";
     } catch (const cv::Exception&) {
         problem = "the " + extension + " format cannot hold a colour photo";
     }
@@ -187,7 +189,8 @@ std::string colourFormatProblem(const std::string& path) {
 
 bool writeImageFile(const std::string& path, const cv::Mat& image) {
     if (!cv::haveImageWriter(path)) {
-        std::cout << "Could not write " << path << ": no image format for its extension" << std::endl;
+        std::cout << "Could not write " << path << ": no image format for its extension"
+                  << std::endl;
         return false;
     }
     std::size_t dot = path.rfind('.');
@@ -204,8 +207,7 @@ bool writeImageFile(const std::string& path, const cv::Mat& image) {
                   << " (the format may not allow that size)" << std::endl;
         return false;
     }
-    WriteResult result =
-        replaceFileContents(path, std::string(encoded.begin(), encoded.end()));
+    WriteResult result = replaceFileContents(path, std::string(encoded.begin(), encoded.end()));
     if (result.outcome != WriteOutcome::Written) {
         std::cout << "Could not write " << path << ": " << result.reason << std::endl;
         return false;

@@ -28,7 +28,9 @@ constexpr std::size_t kDecoderPixelLimit = std::size_t(1) << 30;
 std::uint32_t bigEndian32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
-int bigEndian16(const std::uint8_t* p) { return p[0] << 8 | p[1]; }
+int bigEndian16(const std::uint8_t* p) {
+    return p[0] << 8 | p[1];
+}
 std::int32_t littleEndian32(const std::uint8_t* p) {
     return std::int32_t(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
                         std::uint32_t(p[3]) << 24);
@@ -77,8 +79,8 @@ void checkJpeg(const std::vector<std::uint8_t>& bytes, ImageHeader& header) {
             return;
         }
         if (pos + length > n) return;
-        const bool frame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 &&
-                           marker != 0xcc;
+        const bool frame =
+            marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
         if (frame && length >= 7 && header.width == 0) {
             header.height = bigEndian16(b + pos + 3);
             header.width = bigEndian16(b + pos + 5);
@@ -92,9 +94,12 @@ void checkJpeg(const std::vector<std::uint8_t>& bytes, ImageHeader& header) {
             pos = std::size_t(static_cast<const std::uint8_t*>(found) - b);
             if (pos + 1 >= n) return;
             const std::uint8_t next = b[pos + 1];
-            if (next == 0x00 || (next >= 0xd0 && next <= 0xd7)) pos += 2;
-            else if (next == 0xff) pos += 1;
-            else break;
+            if (next == 0x00 || (next >= 0xd0 && next <= 0xd7))
+                pos += 2;
+            else if (next == 0xff)
+                pos += 1;
+            else
+                break;
         }
     }
 }
@@ -209,9 +214,8 @@ ImageRead readImageWhole(const std::string& path, std::size_t maxPixels) {
     }
     if (read.image.empty()) {
         read.outcome = header.format.empty() ? ReadOutcome::NotAnImage : ReadOutcome::Damaged;
-        read.reason = header.format.empty()
-                          ? "not an image"
-                          : "the " + header.format + " file cannot be decoded";
+        read.reason = header.format.empty() ? "not an image"
+                                            : "the " + header.format + " file cannot be decoded";
         return read;
     }
     read.outcome = ReadOutcome::Read;

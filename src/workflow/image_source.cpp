@@ -25,9 +25,12 @@ cv::Mat asBgr8(const cv::Mat& image) {
         image.convertTo(bytes, CV_8U, scale);
     }
     cv::Mat bgr;
-    if (bytes.channels() == 1) cv::cvtColor(bytes, bgr, cv::COLOR_GRAY2BGR);
-    else if (bytes.channels() == 4) cv::cvtColor(bytes, bgr, cv::COLOR_BGRA2BGR);
-    else bgr = bytes;
+    if (bytes.channels() == 1)
+        cv::cvtColor(bytes, bgr, cv::COLOR_GRAY2BGR);
+    else if (bytes.channels() == 4)
+        cv::cvtColor(bytes, bgr, cv::COLOR_BGRA2BGR);
+    else
+        bgr = bytes;
     return bgr;
 }
 
@@ -39,8 +42,8 @@ CheckerList detectCharts(const cv::Mat& image, int detectorType) {
         return {};
     cv::Ptr<cv::mcc::CCheckerDetector> detector = cv::mcc::CCheckerDetector::create();
     cv::Ptr<cv::mcc::DetectorParameters> parameters = cv::mcc::DetectorParameters::create();
-    bool found = detector->process(asBgr8(image), static_cast<cv::mcc::TYPECHART>(detectorType),
-                                   1, false, parameters);
+    bool found = detector->process(asBgr8(image), static_cast<cv::mcc::TYPECHART>(detectorType), 1,
+                                   false, parameters);
     parameters.release();
     if (!found) return {};
     return detector->getListColorChecker();

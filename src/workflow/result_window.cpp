@@ -42,7 +42,6 @@ void showResult(ResultWindow& window, const cv::Mat& image, const std::string& t
 
 }  // namespace
 
-
 int runResultPhase(cv::Mat& image, const CheckerList& checkers, const ChartReference& reference,
                    bool batchMode, const WorkingPaths& paths) {
     ResultWindow window;

@@ -102,9 +102,9 @@ std::string lutImagePathFor(const std::string& referenceImagePath);
 
 struct ChartReference {
     int detectorType = cv::mcc::MCC24;
-    bool builtIn = false;                                  // use constColor
+    bool builtIn = false;  // use constColor
     cv::ccm::CONST_COLOR constColor = cv::ccm::COLORCHECKER_Macbeth;
-    cv::Mat colours;  // 24 x 1 CV_64FC3 sRGB in 0..1, or empty when builtIn
+    cv::Mat colours;      // 24 x 1 CV_64FC3 sRGB in 0..1, or empty when builtIn
     int patchCount = 24;  // patches the reference describes
     std::string label;    // the chart's name as the Settings window shows it
 };
@@ -117,9 +117,9 @@ using PatchTable = unsigned char[24][3];
 // lists in their own orders, so Vinyl is 2 in one and 1 in the other: a
 // record names each by its enumerator, never by a shared number.
 struct ChartRecord {
-    const char* label;                  // as the Settings window shows it
+    const char* label;  // as the Settings window shows it
     cv::mcc::TYPECHART detectorType;
-    const PatchTable* table;            // our own reference colours, or nullptr for
+    const PatchTable* table;              // our own reference colours, or nullptr for
     cv::ccm::CONST_COLOR builtInColours;  // the library's built-in ones
     int patchCount;
 };

@@ -11,7 +11,9 @@ namespace tintsmith {
 namespace {
 
 // '/' ends a folder name on Windows too.
-bool isSeparator(char c) { return c == '/' || c == platform::kPathSeparator; }
+bool isSeparator(char c) {
+    return c == '/' || c == platform::kPathSeparator;
+}
 
 }  // namespace
 

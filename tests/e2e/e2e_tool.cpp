@@ -46,7 +46,8 @@ int cubeMatches(const std::string& cubePath, const std::string& pngPath) {
     cv::Mat lut = cv::imread(pngPath, cv::IMREAD_COLOR);
     std::ifstream cube(cubePath, std::ios::binary);
     std::string line;
-    if (lut.rows != 512 || lut.cols != 512 || !std::getline(cube, line) || line != "LUT_3D_SIZE 64\r") {
+    if (lut.rows != 512 || lut.cols != 512 || !std::getline(cube, line) ||
+        line != "LUT_3D_SIZE 64\r") {
         std::cout << "bad header or LUT image" << std::endl;
         return 1;
     }
@@ -81,22 +82,30 @@ int main(int argc, char** argv) {
     if (command == "image" && argc == 4) {
         const std::string kind = argv[2];
         cv::Mat image;
-        if (kind == "noise") image = noise({640, 480});
-        else if (kind == "tiny") image = cv::Mat(1, 1, CV_8UC3, cv::Scalar(10, 20, 30));
-        else if (kind == "photo") image = noise({320, 240});
+        if (kind == "noise")
+            image = noise({640, 480});
+        else if (kind == "tiny")
+            image = cv::Mat(1, 1, CV_8UC3, cv::Scalar(10, 20, 30));
+        else if (kind == "photo")
+            image = noise({320, 240});
         else if (kind == "small-lattice")
             cv::resize(tintsmith::identityLattice(), image, {256, 256}, 0, 0, cv::INTER_NEAREST);
-        else return usage();
+        else
+            return usage();
         return cv::imwrite(argv[3], image) ? 0 : 1;
     }
     if (command == "from-chart" && argc == 5) {
         const std::string kind = argv[2];
         cv::Mat chart = cv::imread(argv[3], cv::IMREAD_COLOR), image;
         if (chart.empty()) return 1;
-        if (kind == "grey") cv::cvtColor(chart, image, cv::COLOR_BGR2GRAY);
-        else if (kind == "deep") chart.convertTo(image, CV_16UC3, 257);
-        else if (kind == "huge") cv::resize(chart, image, {8000, 6000}, 0, 0, cv::INTER_LINEAR);
-        else return usage();
+        if (kind == "grey")
+            cv::cvtColor(chart, image, cv::COLOR_BGR2GRAY);
+        else if (kind == "deep")
+            chart.convertTo(image, CV_16UC3, 257);
+        else if (kind == "huge")
+            cv::resize(chart, image, {8000, 6000}, 0, 0, cv::INTER_LINEAR);
+        else
+            return usage();
         return cv::imwrite(argv[4], image) ? 0 : 1;
     }
     if (command == "sequence" && argc == 4) {
@@ -108,7 +117,8 @@ int main(int argc, char** argv) {
         };
         if (kind == "counted") {
             for (int i = 0; i < 1000; ++i)
-                if (!write(i, cv::Mat(120, 160, CV_8UC3, cv::Scalar(i % 256, i / 256, 200)))) return 1;
+                if (!write(i, cv::Mat(120, 160, CV_8UC3, cv::Scalar(i % 256, i / 256, 200))))
+                    return 1;
             return 0;
         }
         if (kind == "mixed") {
@@ -127,7 +137,8 @@ int main(int argc, char** argv) {
     }
     if (command == "cube-matches" && argc == 4) return cubeMatches(argv[2], argv[3]);
     if (command == "same-pixels" && argc == 4) {
-        cv::Mat a = cv::imread(argv[2], cv::IMREAD_COLOR), b = cv::imread(argv[3], cv::IMREAD_COLOR);
+        cv::Mat a = cv::imread(argv[2], cv::IMREAD_COLOR),
+                b = cv::imread(argv[3], cv::IMREAD_COLOR);
         bool same = !a.empty() && a.size() == b.size() && a.type() == b.type() &&
                     cv::norm(a, b, cv::NORM_INF) == 0;
         std::cout << (same ? "same" : "different") << std::endl;

@@ -17,12 +17,16 @@ struct ScopedEnv {
     ScopedEnv(const char* variable, const char* value) : name(variable) {
         const char* old = std::getenv(name);
         if (old) saved = old, had = true;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
     }
     ~ScopedEnv() {
-        if (had) setenv(name, saved.c_str(), 1);
-        else unsetenv(name);
+        if (had)
+            setenv(name, saved.c_str(), 1);
+        else
+            unsetenv(name);
     }
     const char* name;
     std::string saved;

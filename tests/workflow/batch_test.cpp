@@ -52,12 +52,14 @@ TEST_F(Batch, AnEmptyFolderWritesAndPrintsNothing) {
 }
 
 TEST_F(Batch, EveryPhotoEqualsTheCorrectionAppliedByHand) {
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(cv::imwrite(in + "p" + std::to_string(i) + ".png", photo(i)));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(cv::imwrite(in + "p" + std::to_string(i) + ".png", photo(i)));
     BatchReport report = run();
     EXPECT_EQ(report.corrected, 3);
     EXPECT_EQ(said, "");
     for (int i = 0; i < 3; ++i) {
-        cv::Mat corrected = cv::imread(out + "p" + std::to_string(i) + ".png", cv::IMREAD_UNCHANGED);
+        cv::Mat corrected =
+            cv::imread(out + "p" + std::to_string(i) + ".png", cv::IMREAD_UNCHANGED);
         ASSERT_FALSE(corrected.empty());
         EXPECT_EQ(cv::norm(corrected, correctImage(photo(i), model), cv::NORM_INF), 0) << i;
     }
@@ -84,10 +86,12 @@ TEST_F(Batch, KeepsNamesAndFormats) {
     EXPECT_EQ(std::string(magic, 2), "\xFF\xD8");
     for (const char* name : {"alpha.png", "deep.png", "grey name with spaces é.png"}) {
         cv::Mat written = cv::imread(out + name, cv::IMREAD_UNCHANGED);
-        EXPECT_EQ(written.type(), CV_8UC3) << name;  // alpha dropped, 16-bit and grey read as 8-bit colour
+        EXPECT_EQ(written.type(), CV_8UC3)
+            << name;  // alpha dropped, 16-bit and grey read as 8-bit colour
     }
     cv::Mat expectDeep = correctImage(cv::imread(in + "deep.png", cv::IMREAD_COLOR), model);
-    EXPECT_EQ(cv::norm(cv::imread(out + "deep.png", cv::IMREAD_UNCHANGED), expectDeep, cv::NORM_INF), 0);
+    EXPECT_EQ(
+        cv::norm(cv::imread(out + "deep.png", cv::IMREAD_UNCHANGED), expectDeep, cv::NORM_INF), 0);
 }
 
 TEST_F(Batch, StrayFilesAreSkippedByNameAndSubfoldersNotEntered) {

@@ -44,8 +44,9 @@ TEST_F(FileOutput, AFullDiskIsReportedAndTheOldFileStays) {
     std::fclose(full);
 
     std::ofstream(folder + "cc_LUT.cube") << "older";
-    WriteResult result = replaceFileContents(folder + "cc_LUT.cube", std::string(100000, 'x'),
-                                             [](const std::string&) { return std::fopen("/dev/full", "wb"); });
+    WriteResult result =
+        replaceFileContents(folder + "cc_LUT.cube", std::string(100000, 'x'),
+                            [](const std::string&) { return std::fopen("/dev/full", "wb"); });
     EXPECT_EQ(result.outcome, WriteOutcome::Failed);
     EXPECT_FALSE(result.reason.empty());
     EXPECT_EQ(read("cc_LUT.cube"), "older");

@@ -108,7 +108,8 @@ TEST_F(SampleChart, TheCubeBringsThePatchesCloserToTheReference) {
         before += cv::norm(seen - truth);
         after += cv::norm(apply(seen) - truth);
     }
-    EXPECT_LT(after, 0.6 * before) << "mean error before " << before / 24 << ", after " << after / 24;
+    EXPECT_LT(after, 0.6 * before)
+        << "mean error before " << before / 24 << ", after " << after / 24;
 }
 
 // A working folder of its own for each export test.

@@ -1,11 +1,11 @@
 // Images are read whole or refused: cut short, damaged, too large for the
 // machine, or not regular files; and temporary names stay short.
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -78,9 +78,9 @@ TEST_F(ImageReading, FilesCutShortOrDamagedAreRefused) {
 // Regression: a 900-megapixel PNG of 2.6 MB took 12 GiB before a word was said.
 TEST_F(ImageReading, TheSizeIsCheckedFromTheHeaderBeforeDecoding) {
     // a PNG header of 30000 x 30000 alone: refused without any pixel data
-    std::vector<std::uint8_t> header = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
-                                        0, 0, 0, 13, 'I', 'H', 'D', 'R',
-                                        0, 0, 0x75, 0x30, 0, 0, 0x75, 0x30, 8, 2, 0, 0, 0};
+    std::vector<std::uint8_t> header = {0x89, 'P', 'N',  'G',  '\r', '\n', 0x1a, '\n', 0,    0,
+                                        0,    13,  'I',  'H',  'D',  'R',  0,    0,    0x75, 0x30,
+                                        0,    0,   0x75, 0x30, 8,    2,    0,    0,    0};
     std::uint32_t crc = 0xffffffffu;  // PNG's CRC-32 over the chunk's type and data
     for (std::size_t i = 12; i < header.size(); ++i) {
         crc ^= header[i];
@@ -117,9 +117,9 @@ TEST_F(ImageReading, OnlyRegularFilesAreOpened) {
     fs::create_symlink(folder + "gone.png", folder + "dangling.png");
 
     const std::pair<const char*, ReadOutcome> cases[] = {
-        {"pipe.jpg", ReadOutcome::Unreadable},   {"folder.jpg", ReadOutcome::Unreadable},
-        {"missing.jpg", ReadOutcome::Missing},   {"dangling.png", ReadOutcome::Missing},
-        {"notes.txt", ReadOutcome::NotAnImage},  {"link.png", ReadOutcome::Read},
+        {"pipe.jpg", ReadOutcome::Unreadable},  {"folder.jpg", ReadOutcome::Unreadable},
+        {"missing.jpg", ReadOutcome::Missing},  {"dangling.png", ReadOutcome::Missing},
+        {"notes.txt", ReadOutcome::NotAnImage}, {"link.png", ReadOutcome::Read},
     };
     for (const auto& [name, outcome] : cases) {
         ImageRead read = readImageWhole(folder + name);
@@ -146,9 +146,9 @@ TEST_F(ImageReading, ANameThatFitsIsWritableAndLeftTemporariesAreCleared) {
     waitpid(child, nullptr, 0);
     const std::string dead = ".tintsmith-" + std::to_string(child) + "-4.tmp";
     const std::string mine = ".tintsmith-" + std::to_string(platform::processId()) + "-9.tmp";
-    for (const std::string& name : {dead, mine, std::string("photo.jpg.tmp"),
-                                    std::string(".tintsmith-12ab-1.tmp"),
-                                    std::string(".tintsmith-" + std::to_string(child) + ".tmp")})
+    for (const std::string& name :
+         {dead, mine, std::string("photo.jpg.tmp"), std::string(".tintsmith-12ab-1.tmp"),
+          std::string(".tintsmith-" + std::to_string(child) + ".tmp")})
         std::ofstream(folder + name) << "x";
     EXPECT_EQ(removeLeftTemporaries(folder), 1);
     EXPECT_FALSE(fs::exists(folder + dead));
@@ -159,7 +159,7 @@ TEST_F(ImageReading, ANameThatFitsIsWritableAndLeftTemporariesAreCleared) {
 
 TEST_F(ImageReading, OnlyFormatsThatHoldEightBitColourAreWritten) {
     const std::pair<const char*, bool> cases[] = {
-        {"a.jpg", true}, {"a.PNG", true}, {"a.tif", true}, {"a.pgm", false},
+        {"a.jpg", true},  {"a.PNG", true},  {"a.tif", true},  {"a.pgm", false},
         {"a.pbm", false}, {"a.hdr", false}, {"a.pfm", false}, {"a.raw", false},
     };
     for (const auto& [name, writable] : cases)

@@ -63,10 +63,10 @@ TEST(LutTransform, IdentityLatticeHoldsRedXGreenYBlueTile) {
     cv::Mat lattice = identityLattice();
     ASSERT_EQ(lattice.size(), cv::Size(512, 512));
     EXPECT_EQ(lattice.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 0, 0));
-    EXPECT_EQ(lattice.at<cv::Vec3b>(0, 1), cv::Vec3b(0, 0, 4));      // red level 1 = round(255 / 63)
-    EXPECT_EQ(lattice.at<cv::Vec3b>(1, 0), cv::Vec3b(0, 4, 0));      // green level 1
-    EXPECT_EQ(lattice.at<cv::Vec3b>(0, 64), cv::Vec3b(4, 0, 0));     // tile 1: blue level 1
-    EXPECT_EQ(lattice.at<cv::Vec3b>(64, 0), cv::Vec3b(32, 0, 0));    // tile 8: round(8 * 255 / 63)
+    EXPECT_EQ(lattice.at<cv::Vec3b>(0, 1), cv::Vec3b(0, 0, 4));    // red level 1 = round(255 / 63)
+    EXPECT_EQ(lattice.at<cv::Vec3b>(1, 0), cv::Vec3b(0, 4, 0));    // green level 1
+    EXPECT_EQ(lattice.at<cv::Vec3b>(0, 64), cv::Vec3b(4, 0, 0));   // tile 1: blue level 1
+    EXPECT_EQ(lattice.at<cv::Vec3b>(64, 0), cv::Vec3b(32, 0, 0));  // tile 8: round(8 * 255 / 63)
     EXPECT_EQ(lattice.at<cv::Vec3b>(511, 511), cv::Vec3b(255, 255, 255));
     // through the cube writer, the identity lattice is the Cube format's own order
     std::string text = cubeText(lattice);
@@ -80,7 +80,8 @@ cv::Mat positionImage(int rows, int cols) {
     cv::Mat image(rows, cols, CV_8UC3);
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c)
-            image.at<cv::Vec3b>(r, c) = cv::Vec3b(uchar(c % 256), uchar(r % 256), uchar((r / 256) * 2 + c / 256));
+            image.at<cv::Vec3b>(r, c) =
+                cv::Vec3b(uchar(c % 256), uchar(r % 256), uchar((r / 256) * 2 + c / 256));
     return image;
 }
 
@@ -96,10 +97,14 @@ TEST(CubeWriter, EntriesFollowTilesThenRowsThenColumns) {
     std::string text = cubeText(lut);
     ASSERT_EQ(text.size(), 7340048u);
     EXPECT_EQ(text.substr(0, 16), "LUT_3D_SIZE 64\r\n");
-    const struct { long entry; int row, col; } cases[] = {
-        {0, 0, 0}, {1, 0, 1}, {64, 1, 0}, {4096, 0, 64}, {32768, 64, 0}, {262143, 511, 511}};
+    const struct {
+        long entry;
+        int row, col;
+    } cases[] = {{0, 0, 0},     {1, 0, 1},      {64, 1, 0},
+                 {4096, 0, 64}, {32768, 64, 0}, {262143, 511, 511}};
     for (const auto& c : cases)
-        EXPECT_EQ(cubeEntry(text, c.entry), expectedEntry(lut, c.row, c.col)) << "entry " << c.entry;
+        EXPECT_EQ(cubeEntry(text, c.entry), expectedEntry(lut, c.row, c.col))
+            << "entry " << c.entry;
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
@@ -178,7 +183,8 @@ TEST_F(CubeFiles, AMissingFolderPrintsFileNotOpened) {
 TEST_F(CubeFiles, ARefusedImageWritesNoFileAndSaysWhy) {
     std::ofstream(folder + "cc_LUT.cube") << "older";
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(writeCubeLut(cv::Mat(256, 256, CV_8UC3, cv::Scalar::all(0)), folder + "cc_LUT.cube"));
+    EXPECT_FALSE(
+        writeCubeLut(cv::Mat(256, 256, CV_8UC3, cv::Scalar::all(0)), folder + "cc_LUT.cube"));
     std::string said = testing::internal::GetCapturedStdout();
     EXPECT_EQ(said.rfind("File Not Opened\nNot writing " + folder + "cc_LUT.cube: ", 0), 0u)
         << said;
@@ -217,7 +223,8 @@ TEST_F(CubeFiles, TheLutFilesAreReplacedBothOrNeither) {
             EXPECT_EQ(readFile(folder + name), older) << c.name;
         }
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
-                                std::filesystem::directory_iterator()), 2)
+                                std::filesystem::directory_iterator()),
+                  2)
             << c.name << ": a temporary file was left";
     }
 

@@ -35,7 +35,8 @@ TEST(WorkingPaths, LutImageSitsBesideTheReferenceImage) {
     EXPECT_EQ(lutImagePathFor("/a/b.c/cc.jpg"), "/a/b.c/cc_LUT.png");
     EXPECT_EQ(lutImagePathFor("C:\\Users\\ana\\Tintsmith\\cc.jpg"),
               "C:\\Users\\ana\\Tintsmith\\cc_LUT.png");
-    EXPECT_EQ(lutImagePathFor("/a.b/cc"), "/a.b/cc_LUT.png");  // a dot in the folder is not an extension
+    EXPECT_EQ(lutImagePathFor("/a.b/cc"),
+              "/a.b/cc_LUT.png");  // a dot in the folder is not an extension
     EXPECT_EQ(lutImagePathFor("cc.tar.jpg"), "cc.tar_LUT.png");
     EXPECT_EQ(lutImagePathFor("/a/.jpg"), "/a/.jpg_LUT.png");  // a hidden name has no extension
     EXPECT_EQ(lutImagePathFor("/a/cc."), "/a/cc_LUT.png");

@@ -38,7 +38,8 @@ TEST(Preview, EmptyAndOddFramesNeverReachTheDetector) {
     // the library throws on one channel; a grey camera frame is detected as colour
     EXPECT_TRUE(detectCharts(cv::Mat(50, 50, CV_8UC1, cv::Scalar(9)), cv::mcc::MCC24).empty());
     EXPECT_TRUE(detectCharts(cv::Mat(50, 50, CV_8UC4, cv::Scalar::all(9)), cv::mcc::MCC24).empty());
-    EXPECT_TRUE(detectCharts(cv::Mat(50, 50, CV_16UC3, cv::Scalar::all(9)), cv::mcc::MCC24).empty());
+    EXPECT_TRUE(
+        detectCharts(cv::Mat(50, 50, CV_16UC3, cv::Scalar::all(9)), cv::mcc::MCC24).empty());
     testing::internal::GetCapturedStdout();
     cv::Mat grey;
     cv::cvtColor(cv::imread(TINTSMITH_SAMPLE_CHART, cv::IMREAD_COLOR), grey, cv::COLOR_BGR2GRAY);
