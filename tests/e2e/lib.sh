@@ -134,6 +134,9 @@ close_result() {
     while kill -0 "$PID" 2>/dev/null && has_window "$title"; do
         [ "$SECONDS" -lt "$deadline" ] || fail "the result window did not close on a key"
         sleep 0.5
-        key "$id" space
+        # Qt may make the window anew when a picture larger than the screen
+        # arrives, so the key goes to whichever window bears the title now
+        id=$(xdotool search --onlyvisible --pid "$PID" --name "^${title//|/\\|}\$" 2>/dev/null | head -n 1)
+        [ -n "$id" ] && key "$id" space
     done
 }
