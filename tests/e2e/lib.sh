@@ -140,3 +140,14 @@ close_result() {
         [ -n "$id" ] && key "$id" space
     done
 }
+
+# A whole run through the Settings window and the result window that ends in
+# exit 0 with nothing on the console.
+run_clean() {
+    start_program
+    pass_settings
+    close_result
+    wait_exit
+    expect_status 0
+    expect_stdout ""
+}

@@ -46,12 +46,7 @@ expect_no_file "$WORK/cc_LUT.png"
 
 echo "case: that command, then the installed program writes both LUT files and exits 0"
 (cd "$SANDBOX" && eval "$command") || fail "the suggested command failed"
-start_program
-pass_settings
-close_result
-wait_exit
-expect_status 0
-expect_stdout ""
+run_clean
 "$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" || fail "cube and PNG LUT differ"
 
 echo "PASS"

@@ -4,12 +4,7 @@ source "$E2E_LIB"
 echo "case: a chart photo gives both LUT files and exit 0 after a key"
 new_sandbox
 seed_inputs
-start_program
-pass_settings
-close_result
-wait_exit
-expect_status 0
-expect_stdout ""
+run_clean
 "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "512 512 3 8" || fail "cc_LUT.png is not 512 x 512 8-bit colour"
 [ "$(stat -c %s "$WORK/cc_LUT.cube")" -eq 7340048 ] || fail "cc_LUT.cube has the wrong size"
 "$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" || fail "cube and PNG LUT differ"
