@@ -358,7 +358,8 @@ void benchBatch(const Options& options, const PhotoSet& photos,
     if (peak > 0)
         std::printf(
             "  memory: peak resident %.0f MiB during the batch of 30 (%.0f MiB before it);\n"
-            "  bound: table 64 MiB + (workers + 2) decoded photos (34 MiB each here) + encoder\n",
+            "  bound: table 64 MiB + a decoded photo (34 MiB here) and its encoder per worker\n"
+            "  (cores + 1, at most 4) + (workers + 2) encoded files\n",
             peak, before);
 
     // photos alone: the small one stays under the tables' threshold

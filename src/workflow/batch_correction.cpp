@@ -1,16 +1,17 @@
 // Applies the fitted correction to every photo of Photos and writes each one
 // under its own name into ccPhotos. Input photos are only ever read.
 //
-// Photo workers, one per core, each read a photo and correct it (one photo at
-// a time goes through the shared colour table, a step spread over every core
-// itself); one writer thread encodes and writes the corrected photos in
-// listing order and tells about each. The calling thread only waits and
-// reports progress, so a window it owns keeps answering. A worker starts a
-// photo only while fewer than workers + kSpareHeld are read and not yet
-// written, which bounds the decoded photos held at once. Every line comes in listing order,
-// and an error thrown for one photo stops the batch there: the photos before
-// it are written, none after it, and the error is rethrown on the calling
-// thread, exactly as if the photos went one by one.
+// Photo workers, one per core and one more, each take the next listed photo and read,
+// correct and encode it, all on their own thread: the codec's two halves are
+// most of the work and run side by side this way, and corrections share one
+// colour table. One writer thread writes the encoded files in listing order
+// and tells about each. The calling thread only waits and reports progress,
+// so a window it owns keeps answering. A worker starts a photo only while
+// fewer than workers + kSpareHeld are taken and not yet written, which bounds
+// the encoded files held at once. Every line comes in listing order, and an error thrown
+// for one photo stops the batch there: the photos before it are written, none
+// after it, and the error is rethrown on the calling thread, exactly as if the
+// photos went one by one.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -23,76 +24,32 @@
 #include <opencv2/imgcodecs.hpp>
 #include <thread>
 
-#include "platform/platform.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
 namespace {
 
-// Photo workers at most: each holds a decoded photo.
+// Photo workers at most: each holds a decoded photo. There is one more worker
+// than cores, so that the last photos of a batch share every core out.
 constexpr int kMostWorkers = 4;
 
-// Photos read ahead beyond one per worker, so that the writer never waits.
+// Photos taken ahead beyond one per worker, so that no worker waits on the writer.
 constexpr std::size_t kSpareHeld = 2;
+
+// A lone photo of fewer bytes is done on the calling thread: threads would
+// cost more than the photo, and it is done long before a window misses an event.
+constexpr std::uintmax_t kInlineBytes = 256 * 1024;
 
 // How often the calling thread reports progress while the batch runs.
 constexpr std::chrono::milliseconds kProgressPeriod(50);
-
-// Decoded photos are tens of megabytes each, mapped afresh for every photo
-// since several are alive at once: on small pages their first touches cost
-// more than correcting them. While the batch runs, new Mats of kLargeBlock
-// bytes or more come from huge-page blocks, and smaller ones as ever.
-constexpr std::size_t kLargeBlock = std::size_t(1) << 20;
-
-class LargeBlockAllocator : public cv::MatAllocator {
-  public:
-    cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, std::size_t* step,
-                           cv::AccessFlag flags, cv::UMatUsageFlags usage) const override {
-        std::size_t total = CV_ELEM_SIZE(type);
-        for (int i = 0; i < dims; ++i) total *= std::size_t(sizes[i]);
-        if (data || total < kLargeBlock)
-            return cv::Mat::getStdAllocator()->allocate(dims, sizes, type, data, step, flags,
-                                                        usage);
-        void* block = platform::allocateZeroed(total);
-        if (!block) throw std::bad_alloc();
-        if (step) {  // continuous rows, as the standard allocator lays them out
-            std::size_t stride = CV_ELEM_SIZE(type);
-            for (int i = dims - 1; i >= 0; --i) {
-                step[i] = stride;
-                stride *= std::size_t(sizes[i]);
-            }
-        }
-        auto* u = new cv::UMatData(this);
-        u->data = u->origdata = static_cast<uchar*>(block);
-        u->size = total;
-        return u;
-    }
-    bool allocate(cv::UMatData* u, cv::AccessFlag, cv::UMatUsageFlags) const override {
-        return u != nullptr;
-    }
-    void deallocate(cv::UMatData* u) const override {
-        if (!u) return;
-        platform::releaseZeroed(u->origdata, u->size);
-        delete u;
-    }
-};
-
-// Makes the large-block allocator the default for its lifetime. It lives as
-// long as the process, since a Mat it made may outlive the batch.
-struct LargeBlocksWhileAlive {
-    cv::MatAllocator* saved = cv::Mat::getDefaultAllocator();
-    LargeBlocksWhileAlive() {
-        static auto* allocator = new LargeBlockAllocator();
-        cv::Mat::setDefaultAllocator(allocator);
-    }
-    ~LargeBlocksWhileAlive() { cv::Mat::setDefaultAllocator(saved); }
-};
 
 // One entry of the folder listing on its way through the stages.
 struct Entry {
     std::string file;
     cv::Mat image;             // the decoded photo, corrected in place
+    std::string encoded;       // ...then encoded for its file in ccPhotos
     std::string skipReason;    // set when the entry is told and left out
+    std::string unwritten;     // the line told instead of writing a corrected photo
     bool failed = false;       // ...and the run is then incomplete
     std::exception_ptr error;  // thrown while reading or correcting, rethrown in turn
 };
@@ -189,6 +146,18 @@ void correctEntry(Entry& entry, cv::ccm::ColorCorrectionModel& model, Correction
     if (entry.failed || entry.error) entry.image.release();
 }
 
+// Encodes a corrected photo for its file, or keeps the line that tells why not.
+void encodeEntry(Entry& entry, const std::string& outputFolder) {
+    if (entry.image.empty() || entry.error) return;
+    try {
+        entry.unwritten =
+            encodeImageFile(outputFolder + fileNameOf(entry.file), entry.image, entry.encoded);
+    } catch (...) {
+        entry.error = std::current_exception();
+    }
+    entry.image.release();
+}
+
 // Tells a skipped entry or writes a corrected one, and counts it. Runs on the
 // writer thread, in listing order, so lines and errors come in that order.
 void writeEntry(Entry& entry, const std::string& outputFolder, BatchReport& report) {
@@ -199,7 +168,10 @@ void writeEntry(Entry& entry, const std::string& outputFolder, BatchReport& repo
             report.failed++;
         else
             report.skipped++;
-    } else if (writeImageFile(outputFolder + fileNameOf(entry.file), entry.image)) {
+    } else if (!entry.unwritten.empty()) {
+        std::cout << entry.unwritten << std::endl;
+        report.failed++;
+    } else if (writeEncodedFile(outputFolder + fileNameOf(entry.file), entry.encoded)) {
         report.corrected++;
     } else {
         report.failed++;
@@ -220,11 +192,10 @@ struct BatchState {
     std::exception_ptr error;
 };
 
-// Takes listed photos one by one and hands each over read and corrected.
+// Takes listed photos one by one and hands each over read, corrected and encoded.
 void photoWorker(BatchState& state, const std::vector<std::string>& files,
                  const std::string& outputFolder, std::size_t heldPhotos,
-                 cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
-                 std::mutex& cacheMutex) {
+                 cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache) {
     for (;;) {
         std::size_t index = 0;
         {
@@ -237,10 +208,8 @@ void photoWorker(BatchState& state, const std::vector<std::string>& files,
             index = state.nextToRead++;
         }
         Entry entry = readEntry(files[index], outputFolder);
-        {
-            std::lock_guard<std::mutex> lock(cacheMutex);
-            correctEntry(entry, model, cache);
-        }
+        correctEntry(entry, model, cache);
+        encodeEntry(entry, outputFolder);
         std::lock_guard<std::mutex> lock(state.mutex);
         state.entries[index] = std::move(entry);
         state.ready[index] = 1;
@@ -317,20 +286,28 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     removeLeftTemporaries(outputFolder);
     const int total = static_cast<int>(files.size());
     if (progress) progress(0, total);
+    CorrectionCache cache;
+    std::error_code sizeError;
+    if (total == 1 && std::filesystem::file_size(files.front(), sizeError) < kInlineBytes &&
+        !sizeError) {
+        Entry entry = readEntry(files.front(), outputFolder);
+        correctEntry(entry, model, cache);
+        encodeEntry(entry, outputFolder);
+        writeEntry(entry, outputFolder, report);
+        if (progress) progress(1, total);
+        return report;
+    }
     const std::size_t workers =
-        std::min<std::size_t>(files.size(), std::clamp(cv::getNumberOfCPUs(), 1, kMostWorkers));
-    LargeBlocksWhileAlive largeBlocks;
+        std::min<std::size_t>(files.size(), std::clamp(cv::getNumberOfCPUs() + 1, 1, kMostWorkers));
     BatchState state;
     state.entries.resize(files.size());
     state.ready.assign(files.size(), 0);
-    CorrectionCache cache;
-    std::mutex cacheMutex;
     {
         BatchThreads threads{state, {}};
         for (std::size_t i = 0; i < workers; ++i)
             threads.threads.emplace_back(photoWorker, std::ref(state), std::cref(files),
                                          std::cref(outputFolder), workers + kSpareHeld,
-                                         std::ref(model), std::ref(cache), std::ref(cacheMutex));
+                                         std::ref(model), std::ref(cache));
         threads.threads.emplace_back(photoWriter, std::ref(state), std::cref(outputFolder),
                                      std::ref(report));
         std::unique_lock<std::mutex> lock(state.mutex);

@@ -31,10 +31,8 @@ namespace {
 
 constexpr std::size_t kColours = std::size_t(1) << 24;
 
-// A table entry: the corrected B, G, R in its low three bytes, and two flags.
-constexpr std::uint32_t kKnown = 1u << 24;    // the bytes are the colour's corrected value
-constexpr std::uint32_t kClaimed = 1u << 25;  // a stripe of the current call computes it
-constexpr std::uint32_t kNoColour = ~0u;      // no 24-bit colour has this key
+// A table entry: the corrected B, G, R in its low three bytes, and a flag.
+constexpr std::uint32_t kKnown = 1u << 24;  // the bytes are the colour's corrected value
 
 // Until this many pixels have been corrected, the plain sequence costs less
 // than the tables' first page touches: a noisy 300 x 300 thumbnail, every
@@ -79,15 +77,85 @@ const SrgbCurve& srgbCurve() {
     return curve;
 }
 
-// The model's output for one colour, channel `out` (0 R, 1 G, 2 B).
-double formulaOutput(const ModelFormula& formula, std::uint32_t key, int out) {
+// The linear value of channel `out` (0 R, 1 G, 2 B) for one colour: the
+// matrix applied to the linearised input.
+double formulaLinear(const ModelFormula& formula, std::uint32_t key, int out) {
+    return formula.linear[(key >> 16) & 0xFF] * formula.matrix[0][out] +
+           formula.linear[(key >> 8) & 0xFF] * formula.matrix[1][out] +
+           formula.linear[key & 0xFF] * formula.matrix[2][out];
+}
+
+// The sRGB curve, in model units.
+double srgbEncode(double linear) {
     const SrgbCurve& s = srgbCurve();
-    const double linear = formula.linear[(key >> 16) & 0xFF] * formula.matrix[0][out] +
-                          formula.linear[(key >> 8) & 0xFF] * formula.matrix[1][out] +
-                          formula.linear[key & 0xFF] * formula.matrix[2][out];
     if (linear > s.beta) return s.alpha * std::pow(linear, s.inverseGamma) - (s.alpha - 1);
     if (linear >= -s.beta) return linear * s.phi;
     return -(s.alpha * std::pow(-linear, s.inverseGamma) - (s.alpha - 1));
+}
+
+// The model's output for one colour, channel `out`.
+double formulaOutput(const ModelFormula& formula, std::uint32_t key, int out) {
+    return srgbEncode(formulaLinear(formula, key, out));
+}
+
+// As modelOutputToBgr for one channel: times 255, rounded to nearest,
+// saturated; -1 when the value lies too near a half step to decide.
+int outputByte(double linear) {
+    const double scaled = std::min(std::max(srgbEncode(linear) * 255.0, -1.0), 256.0);
+    if (std::abs(scaled - std::floor(scaled) - 0.5) < kRoundingMargin) return -1;
+    return int(std::min(std::max(std::lround(scaled), 0L), 255L));
+}
+
+// Where the output byte steps up, in linear values, so that a new colour
+// costs no pow. Step k (byte k to k + 1) lies strictly between below[k] and
+// above[k], chosen twice the rounding margin away on the curve: a value
+// outside every such band gets the byte outputByte gives, and one inside a
+// band goes through outputByte itself.
+struct ByteSteps {
+    static constexpr int kSteps = 255;
+    static constexpr int kBins = 4096;  // a bin spans at most a few steps
+    double below[kSteps], above[kSteps];
+    std::uint8_t firstAbove[kBins + 1];  // steps whose `above` is at most the bin's start
+};
+
+const ByteSteps& byteSteps() {
+    static const ByteSteps steps = [] {
+        ByteSteps b;
+        // the linear value where the curve times 255 reaches `level`, by bisection
+        auto reach = [](double level) {
+            double low = 0, high = 1;
+            for (int i = 0; i < 200 && low < high; ++i) {
+                const double middle = low + (high - low) / 2;
+                if (middle <= low || middle >= high) break;
+                (srgbEncode(middle) * 255.0 < level ? low : high) = middle;
+            }
+            return std::pair<double, double>(low, high);
+        };
+        for (int k = 0; k < ByteSteps::kSteps; ++k) {
+            b.below[k] = reach(k + 0.5 - 2 * kRoundingMargin).first;
+            b.above[k] = reach(k + 0.5 + 2 * kRoundingMargin).second;
+        }
+        int count = 0;
+        for (int bin = 0; bin <= ByteSteps::kBins; ++bin) {
+            while (count < ByteSteps::kSteps && b.above[count] <= double(bin) / ByteSteps::kBins)
+                ++count;
+            b.firstAbove[bin] = std::uint8_t(count);
+        }
+        return b;
+    }();
+    return steps;
+}
+
+// outputByte without the pow for a value clear of every step's band.
+int fastOutputByte(double linear) {
+    const ByteSteps& b = byteSteps();
+    const double place = linear * ByteSteps::kBins;
+    int step = place <= 0                  ? 0
+               : place >= ByteSteps::kBins ? b.firstAbove[ByteSteps::kBins]
+                                           : b.firstAbove[int(place)];
+    while (step < ByteSteps::kSteps && b.above[step] <= linear) ++step;
+    if (step < ByteSteps::kSteps && linear > b.below[step]) return outputByte(linear);
+    return step;
 }
 
 // The table entry of one colour, or 0 when a channel is too near a rounding
@@ -95,11 +163,8 @@ double formulaOutput(const ModelFormula& formula, std::uint32_t key, int out) {
 std::uint32_t formulaEntry(const ModelFormula& formula, std::uint32_t key) {
     std::uint32_t entry = kKnown;
     for (int out = 0; out < 3; ++out) {
-        // as modelOutputToBgr: times 255, rounded to nearest, saturated
-        const double scaled =
-            std::min(std::max(formulaOutput(formula, key, out) * 255.0, -1.0), 256.0);
-        if (std::abs(scaled - std::floor(scaled) - 0.5) < kRoundingMargin) return 0;
-        const long byte = std::min(std::max(std::lround(scaled), 0L), 255L);
+        const int byte = fastOutputByte(formulaLinear(formula, key, out));
+        if (byte < 0) return 0;
         entry |= std::uint32_t(byte) << (8 * (2 - out));  // B, G, R in memory order
     }
     return entry;
@@ -139,7 +204,8 @@ std::shared_ptr<const ModelFormula> checkedFormula(cv::ccm::ColorCorrectionModel
 }
 
 // Allocates the table on the first image big enough to repay it and checks the
-// formula; false while the plain sequence is the way for `bgr`.
+// formula; false while the plain sequence is the way for `bgr`. Call with the
+// cache's model lock held.
 bool useTable(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache) {
     if (bgr.type() != CV_8UC3 || bgr.empty()) return false;  // the plain sequence's business
     if (!cache.table) {
@@ -160,17 +226,28 @@ bool useTable(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model, Correcti
     return cache.formula != nullptr;
 }
 
+// Stores a colour's entry unless another thread stored it first (the same
+// value: the model is a pure function); true when this call stored it.
+bool storeEntry(std::atomic<std::uint32_t>& slot, std::uint32_t entry) {
+    std::uint32_t empty = 0;
+    return slot.compare_exchange_strong(empty, entry, std::memory_order_relaxed);
+}
+
 // What one stripe of a pass leaves for after the pass.
 struct StripeRest {
-    std::vector<cv::Point> deferred;    // pixels whose colour another stripe or infer decides
-    std::vector<std::uint32_t> unsure;  // colours this stripe claimed for infer
-    std::size_t computed = 0;           // colours this stripe computed with the formula
+    std::vector<cv::Point> deferred;    // pixels whose colour infer decides
+    std::vector<std::uint32_t> unsure;  // ...and those colours
+    std::size_t stored = 0;             // colours this stripe stored
 };
 
-// Runs the claimed colours through the plain sequence, at most kColoursPerCall
+// Runs the unsure colours through the plain sequence, at most kColoursPerCall
 // a call, and stores them.
-void resolveUnsure(const std::vector<std::uint32_t>& keys, cv::ccm::ColorCorrectionModel& model,
-                   std::atomic<std::uint32_t>* table) {
+std::size_t resolveUnsure(std::vector<std::uint32_t>& keys, cv::ccm::ColorCorrectionModel& model,
+                          CorrectionCache& cache) {
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::atomic<std::uint32_t>* table = cache.table.get();
+    std::size_t stored = 0;
     for (std::size_t first = 0; first < keys.size(); first += kColoursPerCall) {
         const std::size_t count = std::min(kColoursPerCall, keys.size() - first);
         cv::Mat compact(static_cast<int>(count), 1, CV_8UC3);
@@ -179,113 +256,105 @@ void resolveUnsure(const std::vector<std::uint32_t>& keys, cv::ccm::ColorCorrect
             compact.at<cv::Vec3b>(int(i)) =
                 cv::Vec3b(std::uint8_t(key), std::uint8_t(key >> 8), std::uint8_t(key >> 16));
         }
-        const cv::Mat corrected = correctImage(compact, model);
+        cv::Mat corrected;
+        {
+            std::lock_guard<std::mutex> lock(cache.model);
+            corrected = correctImage(compact, model);
+        }
         for (std::size_t i = 0; i < count; ++i)
-            table[keys[first + i]].store(kKnown | keyOf(corrected.ptr<std::uint8_t>(int(i))),
-                                         std::memory_order_relaxed);
+            stored += storeEntry(table[keys[first + i]],
+                                 kKnown | keyOf(corrected.ptr<std::uint8_t>(int(i))));
     }
+    return stored;
 }
 
-// One pass over the image in parallel stripes: a known colour is written at
-// once; a new one is claimed by the first stripe to meet it and computed with
-// the formula; a pixel whose colour another stripe or infer decides is left for
-// after the pass.
-void claimingPass(const cv::Mat& src, cv::Mat& dst, const ModelFormula& formula,
-                  std::atomic<std::uint32_t>* table, std::vector<StripeRest>& rest) {
-    const int stripes = static_cast<int>(rest.size());
-    cv::parallel_for_(cv::Range(0, stripes), [&](const cv::Range& range) {
-        for (int stripe = range.start; stripe < range.end; ++stripe) {
-            StripeRest& mine = rest[static_cast<std::size_t>(stripe)];
-            const int lastRow = std::min(src.rows, (stripe + 1) * kRowsPerStripe);
-            for (int row = stripe * kRowsPerStripe; row < lastRow; ++row) {
-                const std::uint8_t* in = src.ptr<std::uint8_t>(row);
-                std::uint8_t* out = dst.ptr<std::uint8_t>(row);
-                std::uint32_t lastKey = kNoColour, lastEntry = 0;
-                for (int col = 0; col < src.cols; ++col, in += 3, out += 3) {
-                    const std::uint32_t key = keyOf(in);
-                    // a run of one colour, a tenth to half of a photo's pixels, skips the table
-                    std::uint32_t entry =
-                        key == lastKey ? lastEntry : table[key].load(std::memory_order_relaxed);
-                    if (!(entry & kKnown)) {
-                        const std::uint32_t before =
-                            table[key].fetch_or(kClaimed, std::memory_order_relaxed);
-                        if (before & kKnown) {
-                            entry = before;
-                        } else if (before & kClaimed) {
-                            entry = 0;  // another stripe decides it
-                        } else if ((entry = formulaEntry(formula, key)) != 0) {
-                            table[key].store(entry, std::memory_order_relaxed);
-                            mine.computed++;
-                        } else {
-                            mine.unsure.push_back(key);
-                        }
-                        if (!entry) {
-                            mine.deferred.emplace_back(col, row);
-                            continue;
-                        }
-                    }
-                    out[0] = std::uint8_t(entry);
-                    out[1] = std::uint8_t(entry >> 8);
-                    out[2] = std::uint8_t(entry >> 16);
-                    lastKey = key;
-                    lastEntry = entry;
-                }
+inline void putEntry(std::uint8_t* out, std::uint32_t entry) {
+    out[0] = std::uint8_t(entry);
+    out[1] = std::uint8_t(entry >> 8);
+    out[2] = std::uint8_t(entry >> 16);
+}
+
+// A row whose colours are all known costs a table read a pixel, without a
+// branch; in a row that meets a new colour, the pixels found new are then
+// computed with the formula or left to infer. The row is built in `line` and
+// copied out whole, so `out` may be `in`; a pixel left to infer keeps its
+// input colour there until the unsure colours are stored. `known` has room
+// for a row.
+void mapRow(const std::uint8_t* in, std::uint8_t* out, int row, int cols,
+            const ModelFormula& formula, std::atomic<std::uint32_t>* table, StripeRest& rest,
+            std::uint8_t* line, std::uint8_t* known) {
+    std::uint32_t allKnown = kKnown;
+    for (int col = 0; col < cols; ++col) {
+        const std::uint32_t entry = table[keyOf(in + 3 * col)].load(std::memory_order_relaxed);
+        allKnown &= entry;
+        known[col] = std::uint8_t(entry >> 24);
+        putEntry(line + 3 * col, entry);
+    }
+    for (int col = 0; !allKnown && col < cols; ++col) {
+        if (known[col]) continue;
+        const std::uint32_t key = keyOf(in + 3 * col);
+        std::uint32_t entry = table[key].load(std::memory_order_relaxed);
+        if (!(entry & kKnown)) {
+            entry = formulaEntry(formula, key);
+            if (!entry) {
+                rest.unsure.push_back(key);
+                rest.deferred.emplace_back(col, row);
+                std::copy(in + 3 * col, in + 3 * col + 3, line + 3 * col);
+                continue;
             }
+            rest.stored += storeEntry(table[key], entry);
         }
-    });
-}
-
-// After a failure: every colour of `src` claimed but not stored is free again,
-// so that no later call waits on it or takes its empty bytes.
-void withdrawClaims(const cv::Mat& src, std::atomic<std::uint32_t>* table) {
-    for (int row = 0; row < src.rows; ++row) {
-        const std::uint8_t* in = src.ptr<std::uint8_t>(row);
-        for (int col = 0; col < src.cols; ++col, in += 3) {
-            std::atomic<std::uint32_t>& entry = table[keyOf(in)];
-            if ((entry.load(std::memory_order_relaxed) & (kKnown | kClaimed)) == kClaimed)
-                entry.fetch_and(~kClaimed);
-        }
+        putEntry(line + 3 * col, entry);
     }
+    std::copy(line, line + 3 * std::size_t(cols), out);
 }
 
 // The corrected colours of `src` into `dst`, which has its size and type and
-// may be `src` itself: a pixel is read before it is written.
+// may be `src` itself. Rows go in parallel stripes; a call from a thread of a
+// batch runs its stripes on that thread when the pool is busy.
 void mapThroughCache(const cv::Mat& src, cv::Mat& dst, cv::ccm::ColorCorrectionModel& model,
                      CorrectionCache& cache) {
     std::atomic<std::uint32_t>* table = cache.table.get();
     const ModelFormula& formula = *cache.formula;
     const int stripes = (src.rows + kRowsPerStripe - 1) / kRowsPerStripe;
     std::vector<StripeRest> rest(static_cast<std::size_t>(stripes));
-    try {
-        claimingPass(src, dst, formula, table, rest);
-        // every claimed colour is now stored but the unsure ones
-        std::vector<std::uint32_t> unsure;
-        for (const StripeRest& stripe : rest)
-            unsure.insert(unsure.end(), stripe.unsure.begin(), stripe.unsure.end());
-        resolveUnsure(unsure, model, table);
-    } catch (...) {
-        withdrawClaims(src, table);
-        throw;
+    const auto body = [&](const cv::Range& range) {
+        std::vector<std::uint8_t> line(3 * std::size_t(src.cols));
+        std::vector<std::uint8_t> known(std::size_t(src.cols));
+        for (int stripe = range.start; stripe < range.end; ++stripe) {
+            const int lastRow = std::min(src.rows, (stripe + 1) * kRowsPerStripe);
+            for (int row = stripe * kRowsPerStripe; row < lastRow; ++row)
+                mapRow(src.ptr<std::uint8_t>(row), dst.ptr<std::uint8_t>(row), row, src.cols,
+                       formula, table, rest[std::size_t(stripe)], line.data(), known.data());
+        }
+    };
+    cv::parallel_for_(cv::Range(0, stripes), body);
+    std::vector<std::uint32_t> unsure;
+    std::size_t stored = 0;
+    for (const StripeRest& stripe : rest) {
+        unsure.insert(unsure.end(), stripe.unsure.begin(), stripe.unsure.end());
+        stored += stripe.stored;
     }
-    for (const StripeRest& stripe : rest) cache.evaluated += stripe.computed + stripe.unsure.size();
+    cache.evaluated += stored;
+    cache.evaluated += resolveUnsure(unsure, model, cache);
     for (const StripeRest& stripe : rest)
         for (const cv::Point& at : stripe.deferred) {
-            const std::uint32_t entry = table[keyOf(src.ptr<std::uint8_t>(at.y) + 3 * at.x)].load(
-                std::memory_order_relaxed);
             std::uint8_t* out = dst.ptr<std::uint8_t>(at.y) + 3 * at.x;
-            out[0] = std::uint8_t(entry);
-            out[1] = std::uint8_t(entry >> 8);
-            out[2] = std::uint8_t(entry >> 16);
+            const std::uint8_t* in = src.ptr<std::uint8_t>(at.y) + 3 * at.x;
+            putEntry(out, table[keyOf(in)].load(std::memory_order_relaxed));
         }
 }
 }  // namespace
 
 cv::Mat correctImageCached(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
                            CorrectionCache& cache) {
-    if (!useTable(bgr, model, cache)) {
-        cv::Mat result = correctImage(bgr, model);
-        cache.evaluated += bgr.total();
-        return result;
+    {
+        std::lock_guard<std::mutex> lock(cache.model);
+        if (!useTable(bgr, model, cache)) {
+            cv::Mat result = correctImage(bgr, model);
+            cache.evaluated += bgr.total();
+            return result;
+        }
     }
     cv::Mat result(bgr.size(), CV_8UC3);
     mapThroughCache(bgr, result, model, cache);
@@ -294,10 +363,13 @@ cv::Mat correctImageCached(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& mo
 
 void correctImageCachedInPlace(cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
                                CorrectionCache& cache) {
-    if (!useTable(bgr, model, cache)) {
-        bgr = correctImage(bgr, model);
-        cache.evaluated += bgr.total();
-        return;
+    {
+        std::lock_guard<std::mutex> lock(cache.model);
+        if (!useTable(bgr, model, cache)) {
+            bgr = correctImage(bgr, model);
+            cache.evaluated += bgr.total();
+            return;
+        }
     }
     mapThroughCache(bgr, bgr, model, cache);
 }

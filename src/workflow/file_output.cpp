@@ -187,32 +187,42 @@ std::string colourFormatProblem(const std::string& path) {
     return problem;
 }
 
-bool writeImageFile(const std::string& path, const cv::Mat& image) {
-    if (!cv::haveImageWriter(path)) {
-        std::cout << "Could not write " << path << ": no image format for its extension"
-                  << std::endl;
-        return false;
-    }
-    std::size_t dot = path.rfind('.');
+std::string encodeImageFile(const std::string& path, const cv::Mat& image, std::string& bytes) {
+    if (!cv::haveImageWriter(path))
+        return "Could not write " + path + ": no image format for its extension";
+    const std::string extension = path.substr(path.rfind('.'));
     std::vector<std::uint8_t> encoded;
     bool encodedOk = false;
     try {
-        encodedOk = !image.empty() && cv::imencode(path.substr(dot), image, encoded);
+        encodedOk = !image.empty() && cv::imencode(extension, image, encoded);
     } catch (const cv::Exception&) {
         encodedOk = false;
     }
-    if (!encodedOk) {
-        std::cout << "Could not write " << path << ": the " << image.cols << " x " << image.rows
-                  << " picture could not be encoded as " << path.substr(dot)
-                  << " (the format may not allow that size)" << std::endl;
-        return false;
-    }
-    WriteResult result = replaceFileContents(path, std::string(encoded.begin(), encoded.end()));
+    if (!encodedOk)
+        return "Could not write " + path + ": the " + std::to_string(image.cols) + " x " +
+               std::to_string(image.rows) + " picture could not be encoded as " + extension +
+               " (the format may not allow that size)";
+    bytes.assign(encoded.begin(), encoded.end());
+    return {};
+}
+
+bool writeEncodedFile(const std::string& path, const std::string& bytes) {
+    WriteResult result = replaceFileContents(path, bytes);
     if (result.outcome != WriteOutcome::Written) {
         std::cout << "Could not write " << path << ": " << result.reason << std::endl;
         return false;
     }
     return true;
+}
+
+bool writeImageFile(const std::string& path, const cv::Mat& image) {
+    std::string bytes;
+    const std::string problem = encodeImageFile(path, image, bytes);
+    if (!problem.empty()) {
+        std::cout << problem << std::endl;
+        return false;
+    }
+    return writeEncodedFile(path, bytes);
 }
 
 }  // namespace tintsmith

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -260,13 +261,14 @@ struct ModelFormula;
 // Corrected colours of one fitted model, remembered per 24-bit colour so that
 // every distinct colour is computed only once. The table is allocated once
 // small images alone no longer pay for it, and only touched pages cost memory.
-// One cache serves one call at a time.
+// Several threads may correct photos through one cache at the same time.
 struct CorrectionCache {
-    // per colour: corrected B, G, R and two flags; 64 MiB of address space
+    // per colour: corrected B, G, R and a flag; 64 MiB of address space
     std::shared_ptr<std::atomic<std::uint32_t>> table;
     std::shared_ptr<const ModelFormula> formula;  // the model's arithmetic, checked against it
-    bool checked = false;       // the formula was tried; null then means the plain sequence
-    std::size_t evaluated = 0;  // colours computed so far (every pixel before the table)
+    bool checked = false;  // the formula was tried; null then means the plain sequence
+    std::atomic<std::size_t> evaluated{0};  // colours stored so far (every pixel before the table)
+    std::mutex model;  // held for the table's set-up and every call of the model itself
 };
 
 // The same result as correctImage, byte for byte, from the cache; colours not
@@ -373,6 +375,12 @@ std::string colourFormatProblem(const std::string& path);
 // Encodes `image` by the extension of `path` and writes it as above. Prints one
 // line naming the file on failure.
 bool writeImageFile(const std::string& path, const cv::Mat& image);
+
+// Its two halves, for encoding on one thread and writing on another: the
+// encoded file into `bytes`, or the line that tells why not; and the write,
+// which prints its own line on failure.
+std::string encodeImageFile(const std::string& path, const cv::Mat& image, std::string& bytes);
+bool writeEncodedFile(const std::string& path, const std::string& bytes);
 
 // ---------------------------------------------------------------------------
 // LUT check: the cube file as written, applied to the chart photo and to every

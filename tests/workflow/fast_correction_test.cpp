@@ -1,6 +1,7 @@
 // The cached correction against the plain sequence (bgrToModelInput, infer,
 // modelOutputToBgr), byte for byte.
 #include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -91,6 +92,27 @@ TEST(FastCorrection, MatchesThePlainSequenceOnEveryColour) {
     // through the table, each colour through the model exactly once
     EXPECT_NE(cache.table, nullptr);
     EXPECT_EQ(cache.evaluated, std::size_t(side) * side);
+}
+
+// Batch workers correct their photos through one cache at once: photos that
+// share many colours meet them new on several threads together.
+TEST(FastCorrection, ThreadsSharingOneCacheMatchThePlainSequence) {
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
+    std::vector<cv::Mat> photos, plain;
+    for (int i = 0; i < 4; ++i) {
+        photos.push_back(paletteImage(480, 640, 30000, 40 + i % 2));
+        plain.push_back(correctImage(photos.back(), model));
+    }
+    cv::Mat both;
+    cv::hconcat(photos[0], photos[1], both);
+    CorrectionCache cache;
+    std::vector<std::thread> threads;
+    for (cv::Mat& photo : photos)
+        threads.emplace_back([&] { correctImageCachedInPlace(photo, model, cache); });
+    for (std::thread& thread : threads) thread.join();
+    for (std::size_t i = 0; i < photos.size(); ++i)
+        EXPECT_TRUE(sameBytes(plain[i], photos[i])) << i;
+    EXPECT_EQ(cache.evaluated, distinctColours(both));  // each stored once
 }
 
 TEST(FastCorrection, SaturatesOutputsOutside0To1LikeThePlainSequence) {
