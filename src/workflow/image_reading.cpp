@@ -162,7 +162,8 @@ std::size_t largestImagePixels() {
     return std::min(memory / kMemoryShare / kPeakBytesPerPixel, kDecoderPixelLimit);
 }
 
-ImageRead readImageWhole(const std::string& path, std::size_t maxPixels) {
+ImageRead readImageWhole(const std::string& path, std::size_t maxPixels,
+                         cv::MatAllocator* allocator) {
     ImageRead read;
     namespace fs = std::filesystem;
     std::error_code error;
@@ -208,7 +209,8 @@ ImageRead readImageWhole(const std::string& path, std::size_t maxPixels) {
         return read;
     }
     try {
-        read.image = cv::imdecode(bytes, cv::IMREAD_COLOR);
+        read.image.allocator = allocator;  // the decoder makes the picture in this Mat
+        read.image = cv::imdecode(bytes, cv::IMREAD_COLOR, &read.image);
     } catch (const cv::Exception&) {
         read.image.release();
     }

@@ -170,8 +170,10 @@ struct ImageRead {
 
 // Reads an image as 8-bit BGR only when the whole picture can be decoded and
 // fits `maxPixels` (checked from the header, before decoding). Never opens
-// anything but a regular file, never prints.
-ImageRead readImageWhole(const std::string& path, std::size_t maxPixels = largestImagePixels());
+// anything but a regular file, never prints. The picture's memory comes from
+// `allocator` when one is given.
+ImageRead readImageWhole(const std::string& path, std::size_t maxPixels = largestImagePixels(),
+                         cv::MatAllocator* allocator = nullptr);
 
 // ---------------------------------------------------------------------------
 // Image source and chart detection.
