@@ -321,16 +321,6 @@ struct BatchThreads {
 
 }  // namespace
 
-std::string fileNameOf(const std::string& path) {
-    // a backslash is an ordinary character in a POSIX name
-#if defined(_WIN32)
-    std::size_t separator = path.find_last_of("/\\");
-#else
-    std::size_t separator = path.rfind('/');
-#endif
-    return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
 BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder,
                                cv::ccm::ColorCorrectionModel model, const BatchProgress& progress) {
     BatchReport report;

@@ -29,13 +29,19 @@ namespace {
 constexpr char kTemporaryPrefix[] = ".tintsmith-";
 constexpr char kTemporaryExtension[] = ".tmp";
 
+// Where the folder part of a path ends; npos for a bare name. A backslash is
+// an ordinary character in a POSIX name.
+std::size_t lastSeparator(const std::string& path) {
+#if defined(_WIN32)
+    return path.find_last_of("/\\");
+#else
+    return path.rfind('/');
+#endif
+}
+
 // The folder part of a path, with its separator; "" for a bare name.
 std::string folderOf(const std::string& path) {
-#if defined(_WIN32)
-    std::size_t separator = path.find_last_of("/\\");
-#else
-    std::size_t separator = path.rfind('/');
-#endif
+    const std::size_t separator = lastSeparator(path);
     return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
@@ -73,6 +79,11 @@ WriteResult renameFailure() {
 }
 
 }  // namespace
+
+std::string fileNameOf(const std::string& path) {
+    const std::size_t separator = lastSeparator(path);
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
 
 std::string temporaryPathFor(const std::string& path) {
     // the same short name whatever the target's length, so that a name

@@ -324,9 +324,6 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
                                cv::ccm::ColorCorrectionModel model,
                                const BatchProgress& progress = nullptr);
 
-// The part of a path after its last separator ('/'; on Windows also '\').
-std::string fileNameOf(const std::string& path);
-
 // ---------------------------------------------------------------------------
 // File output.
 // ---------------------------------------------------------------------------
@@ -369,6 +366,9 @@ std::string temporaryPathFor(const std::string& path);
 // Removes the temporary files that runs which have ended left in `folder`
 // (only names of temporaryPathFor's form); returns how many.
 int removeLeftTemporaries(const std::string& folder);
+
+// The part of a path after its last separator ('/'; on Windows also '\').
+std::string fileNameOf(const std::string& path);
 
 // "" when a corrected photo can be written under `path`'s extension in 8-bit
 // colour; else why not (no writer, grey only, floating point only).
