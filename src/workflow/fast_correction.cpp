@@ -11,6 +11,7 @@
 // sequence.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include <opencv2/core/utility.hpp>
@@ -30,6 +31,11 @@ struct ModelFormula {
 namespace {
 
 constexpr std::size_t kColours = std::size_t(1) << 24;
+
+// Pixels are read and written as little-endian words.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the colour table reads pixels as little-endian words"
+#endif
 
 // A table entry: the corrected B, G, R in its low three bytes, and a flag.
 constexpr std::uint32_t kKnown = 1u << 24;  // the bytes are the colour's corrected value
@@ -284,13 +290,24 @@ void mapRow(const std::uint8_t* in, std::uint8_t* out, int row, int cols,
             const ModelFormula& formula, std::atomic<std::uint32_t>* table, StripeRest& rest,
             std::uint8_t* line, std::uint8_t* known) {
     std::uint32_t allKnown = kKnown;
-    for (int col = 0; col < cols; ++col) {
+    int col = 0;
+    // a pixel and the next one's first byte as one word: the colour is its low
+    // three bytes; the entry's fourth byte lands where the next pixel goes
+    for (; col + 1 < cols; ++col) {
+        std::uint32_t word;
+        std::memcpy(&word, in + 3 * col, 4);
+        const std::uint32_t entry = table[word & 0xFFFFFF].load(std::memory_order_relaxed);
+        allKnown &= entry;
+        known[col] = std::uint8_t(entry >> 24);
+        std::memcpy(line + 3 * col, &entry, 4);
+    }
+    for (; col < cols; ++col) {
         const std::uint32_t entry = table[keyOf(in + 3 * col)].load(std::memory_order_relaxed);
         allKnown &= entry;
         known[col] = std::uint8_t(entry >> 24);
         putEntry(line + 3 * col, entry);
     }
-    for (int col = 0; !allKnown && col < cols; ++col) {
+    for (col = 0; !allKnown && col < cols; ++col) {
         if (known[col]) continue;
         const std::uint32_t key = keyOf(in + 3 * col);
         std::uint32_t entry = table[key].load(std::memory_order_relaxed);
