@@ -237,13 +237,21 @@ TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
     EXPECT_FALSE(fs::exists(root / "ccPhotos" / "d.raw"));
 }
 
+// A small one is done without threads, a large one by the workers.
 TEST_F(BatchPipeline, ALonePhotoIsCorrectedLikeTheRest) {
     cv::ccm::ColorCorrectionModel model = fittedSample().model;
-    cv::Mat photo = addPhoto("only.png", 600, 800, 8);
-    BatchReport report = batchCorrectPhotos(input(), output(), model);
-    EXPECT_EQ(report.corrected, 1);
-    EXPECT_TRUE(
-        sameBytes(correctImage(photo, model), cv::imread(output() + "only.png", cv::IMREAD_COLOR)));
+    for (const cv::Size size : {cv::Size(80, 60), cv::Size(800, 600)}) {
+        SCOPED_TRACE(size);
+        cv::Mat photo = addPhoto("only.png", size.height, size.width, 8);
+        std::vector<std::pair<int, int>> progress;
+        BatchReport report = batchCorrectPhotos(input(), output(), model, [&](int done, int total) {
+            progress.emplace_back(done, total);
+        });
+        EXPECT_EQ(report.corrected, 1);
+        EXPECT_EQ(progress.back(), std::make_pair(1, 1));
+        EXPECT_TRUE(sameBytes(correctImage(photo, model),
+                              cv::imread(output() + "only.png", cv::IMREAD_COLOR)));
+    }
 }
 
 // Regression: an error on a worker thread must reach the caller, after the
