@@ -16,6 +16,8 @@ void releaseZeroed(void* block, std::size_t /*bytes*/) {
     if (block) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
+void shareWarmHeaps() {}  // the C runtime's heap is shared already
+
 }  // namespace platform
 
 #endif

@@ -39,6 +39,10 @@ void* allocateZeroed(std::size_t bytes);
 // Gives back a block of allocateZeroed with its size; null is ignored.
 void releaseZeroed(void* block, std::size_t bytes);
 
+// Makes threads started from now on allocate from the heaps earlier threads
+// have already touched, rather than each from fresh pages of a heap of its own.
+void shareWarmHeaps();
+
 // This process's id, and whether a process of that id is still running.
 long processId();
 bool processAlive(long id);

@@ -348,6 +348,8 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     }
     const std::size_t workers =
         std::min<std::size_t>(files.size(), std::clamp(cv::getNumberOfCPUs() + 1, 1, kMostWorkers));
+    // workers allocate from heaps the fit and the detection have warmed up
+    platform::shareWarmHeaps();
     std::vector<PhotoBlock> blocks(workers);  // outlives every entry and thread
     BatchState state;
     state.entries.resize(files.size());
