@@ -230,7 +230,7 @@ void writeEntry(Entry& entry, const std::string& outputFolder, BatchReport& repo
     } else if (!entry.unwritten.empty()) {
         std::cout << entry.unwritten << std::endl;
         report.failed++;
-    } else if (writeEncodedFile(outputFolder + fileNameOf(entry.file), entry.encoded)) {
+    } else if (writeWholeFile(outputFolder + fileNameOf(entry.file), entry.encoded)) {
         report.corrected++;
     } else {
         report.failed++;

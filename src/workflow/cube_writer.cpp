@@ -5,8 +5,6 @@
 #include <cstring>
 #include <iostream>
 
-#include <opencv2/imgcodecs.hpp>
-
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
@@ -24,11 +22,8 @@ const std::array<std::array<char, kValueWidth>, 256>& valueTexts() {
     static const auto texts = [] {
         std::array<std::array<char, kValueWidth>, 256> made{};
         for (int v = 0; v < 256; ++v) {
-            char buffer[32];
-            auto end = std::to_chars(buffer, buffer + sizeof buffer, v / 255.0,
-                                     std::chars_format::fixed, 6)
-                           .ptr;
-            std::memcpy(made[v].data(), buffer, std::size_t(end - buffer));
+            const std::string text = formatFixed(v / 255.0, 6);
+            std::memcpy(made[v].data(), text.data(), text.size());
         }
         return made;
     }();
@@ -36,6 +31,14 @@ const std::array<std::array<char, kValueWidth>, 256>& valueTexts() {
 }
 
 }  // namespace
+
+std::string formatFixed(double value, int decimals) {
+    char buffer[64];
+    auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals)
+            .ptr;
+    return std::string(buffer, end);
+}
 
 std::string cubeText(const cv::Mat& lut, std::string* why) {
     const char* problem = nullptr;
@@ -117,14 +120,8 @@ bool writeLutFiles(const cv::Mat& lut, const std::string& pngPath, const std::st
                   << std::endl;
         return false;
     }
-    std::vector<std::uint8_t> encoded;
-    bool encodedOk = false;
-    try {
-        encodedOk = cv::imencode(".png", lut, encoded);
-    } catch (const cv::Exception&) {
-        encodedOk = false;
-    }
-    if (!encodedOk) {
+    std::string png;
+    if (!encodeImageFile(pngPath, lut, png).empty()) {
         std::cout << "Could not write " << pngPath << ": the LUT image could not be encoded"
                   << std::endl;
         std::cout << "File Not Opened" << std::endl;
@@ -133,8 +130,7 @@ bool writeLutFiles(const cv::Mat& lut, const std::string& pngPath, const std::st
         return false;
     }
     std::size_t failed = 0;
-    const std::vector<FileContents> pair = {{pngPath, std::string(encoded.begin(), encoded.end())},
-                                            {cubePath, std::move(text)}};
+    const std::vector<FileContents> pair = {{pngPath, std::move(png)}, {cubePath, std::move(text)}};
     WriteResult result = replaceFilesTogether(pair, failed);
     if (result.outcome == WriteOutcome::Written) return true;
     if (failed == 0) {

@@ -217,7 +217,7 @@ std::string encodeImageFile(const std::string& path, const cv::Mat& image, std::
     return {};
 }
 
-bool writeEncodedFile(const std::string& path, const std::string& bytes) {
+bool writeWholeFile(const std::string& path, const std::string& bytes) {
     WriteResult result = replaceFileContents(path, bytes);
     if (result.outcome != WriteOutcome::Written) {
         std::cout << "Could not write " << path << ": " << result.reason << std::endl;
@@ -233,7 +233,7 @@ bool writeImageFile(const std::string& path, const cv::Mat& image) {
         std::cout << problem << std::endl;
         return false;
     }
-    return writeEncodedFile(path, bytes);
+    return writeWholeFile(path, bytes);
 }
 
 }  // namespace tintsmith

@@ -148,14 +148,6 @@ bool startsWith(const char* p, const char* end, const char* word) {
 // The picture.
 // ---------------------------------------------------------------------------
 
-std::string fixed(double value, int decimals) {
-    char buffer[64];
-    auto end =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals)
-            .ptr;
-    return std::string(buffer, end);
-}
-
 cv::Scalar differenceColour(double difference) {
     if (difference <= kGoodDifference) return kGood;
     if (difference <= kFairDifference) return kFair;
@@ -238,9 +230,9 @@ void drawTile(cv::Mat& picture, cv::Rect cell, int number, const PatchCheck& pat
     drawText(picture, label, {swatch.x, y}, scale, patch.used ? kDimText : kLeftOut);
     y += lineHeight;
     int x = swatch.x;
-    x += drawText(picture, fixed(patch.before, 1) + " -> ", {x, y}, scale, kText);
-    drawText(picture, fixed(patch.afterCube, 1), {x, y}, scale, differenceColour(patch.afterCube),
-             2);
+    x += drawText(picture, formatFixed(patch.before, 1) + " -> ", {x, y}, scale, kText);
+    drawText(picture, formatFixed(patch.afterCube, 1), {x, y}, scale,
+             differenceColour(patch.afterCube), 2);
 }
 
 // ---------------------------------------------------------------------------
@@ -578,8 +570,8 @@ std::string lutCheckCsv(const std::vector<PatchCheck>& patches) {
     for (const PatchCheck& patch : patches) {
         csv += std::to_string(++number);
         for (const cv::Vec3d* colour : {&patch.reference, &patch.measured, &patch.after})
-            for (int c = 0; c < 3; ++c) csv += "," + fixed((*colour)[c] * 255, 2);
-        csv += "," + fixed(patch.before, 2) + "," + fixed(patch.afterCube, 2);
+            for (int c = 0; c < 3; ++c) csv += "," + formatFixed((*colour)[c] * 255, 2);
+        csv += "," + formatFixed(patch.before, 2) + "," + formatFixed(patch.afterCube, 2);
         csv += patch.used ? ",1\n" : ",0\n";
     }
     return csv;
@@ -618,19 +610,21 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     // heading
     const Summary summary = summarise(patches);
     const std::string name = input.chartName.empty() ? "Chart" : input.chartName;
-    drawText(picture, name + "    Loss: " + fixed(input.loss, 1), {kMargin, titleBase}, 0.85, kText,
-             2);
+    drawText(picture, name + "    Loss: " + formatFixed(input.loss, 1), {kMargin, titleBase}, 0.85,
+             kText, 2);
     drawText(picture,
              "CIEDE2000 to the reference, over the " + std::to_string(summary.used) + " of " +
                  std::to_string(count) + " patches the fit used:",
              {kMargin, statsBase}, 0.6, kText);
     int x = kMargin;
     x += drawText(picture,
-                  "before: mean " + fixed(summary.meanBefore, 1) + ", max " +
-                      fixed(summary.maxBefore, 1) + "      after the cube: ",
+                  "before: mean " + formatFixed(summary.meanBefore, 1) + ", max " +
+                      formatFixed(summary.maxBefore, 1) + "      after the cube: ",
                   {x, statsBase2}, 0.6, kText);
-    drawText(picture, "mean " + fixed(summary.meanAfter, 1) + ", max " + fixed(summary.maxAfter, 1),
-             {x, statsBase2}, 0.6, differenceColour(summary.meanAfter), 2);
+    drawText(
+        picture,
+        "mean " + formatFixed(summary.meanAfter, 1) + ", max " + formatFixed(summary.maxAfter, 1),
+        {x, statsBase2}, 0.6, differenceColour(summary.meanAfter), 2);
 
     // the photo before | after
     const int leftX = kMargin + (half - photo.cols) / 2;
@@ -670,12 +664,12 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
 // ---------------------------------------------------------------------------
 
 std::string lutCheckPathFor(const std::string& lutImagePath, const std::string& extension) {
-    std::string stem = lutImagePath;
-    std::size_t dot = stem.rfind('.');
-    std::size_t separator = stem.find_last_of("/\\");
-    if (dot != std::string::npos && (separator == std::string::npos || dot > separator))
-        stem.erase(dot);
-    return stem + "_check" + extension;
+    // only a dot in the file's own name starts its extension
+    const std::size_t dot = fileNameOf(lutImagePath).rfind('.');
+    const std::size_t nameStart = lutImagePath.size() - fileNameOf(lutImagePath).size();
+    return lutImagePath.substr(0,
+                               dot == std::string::npos ? lutImagePath.size() : nameStart + dot) +
+           "_check" + extension;
 }
 
 bool writeLutCheck(const LutCheckInput& input, const WorkingPaths& paths) {
@@ -696,11 +690,7 @@ bool writeLutCheck(const LutCheckInput& input, const WorkingPaths& paths) {
 
     bool complete = true;
     const std::string csvPath = lutCheckPathFor(paths.lutImage, ".csv");
-    WriteResult written = replaceFileContents(csvPath, lutCheckCsv(patches));
-    if (written.outcome != WriteOutcome::Written) {
-        std::cout << "Could not write " << csvPath << ": " << written.reason << std::endl;
-        complete = false;
-    }
+    if (!writeWholeFile(csvPath, lutCheckCsv(patches))) complete = false;
     cv::Mat picture = lutCheckPicture(input, cube, patches, fileNameOf(paths.cube));
     if (!writeImageFile(lutCheckPathFor(paths.lutImage, ".png"), picture)) complete = false;
     return complete;

@@ -288,6 +288,10 @@ void correctImageCachedInPlace(cv::Mat& bgr, cv::ccm::ColorCorrectionModel& mode
 
 constexpr int kLutSize = 64;
 
+// `value` with `decimals` digits after the point, as "%.*f" in the C locale
+// whatever the user's locale.
+std::string formatFixed(double value, int decimals);
+
 // The cube text of an 8-bit BGR continuous LUT image of exactly 512 x 512;
 // "" with `why` set when the image cannot be used.
 std::string cubeText(const cv::Mat& lut, std::string* why = nullptr);
@@ -379,10 +383,12 @@ std::string colourFormatProblem(const std::string& path);
 bool writeImageFile(const std::string& path, const cv::Mat& image);
 
 // Its two halves, for encoding on one thread and writing on another: the
-// encoded file into `bytes`, or the line that tells why not; and the write,
-// which prints its own line on failure.
+// encoded file into `bytes`, or the line that tells why not; and the write.
 std::string encodeImageFile(const std::string& path, const cv::Mat& image, std::string& bytes);
-bool writeEncodedFile(const std::string& path, const std::string& bytes);
+
+// Replaces the file with `bytes` as replaceFileContents does; prints one line
+// naming the file on failure.
+bool writeWholeFile(const std::string& path, const std::string& bytes);
 
 // ---------------------------------------------------------------------------
 // LUT check: the cube file as written, applied to the chart photo and to every
