@@ -4,14 +4,14 @@
 // Photo workers, one per core and one more, each take the next listed photo and read,
 // correct and encode it, all on their own thread: the codec's two halves are
 // most of the work and run side by side this way, and corrections share one
-// colour table. One writer thread writes the encoded files in listing order
-// and tells about each. The calling thread only waits and reports progress,
-// so a window it owns keeps answering. A worker starts a photo only while
-// fewer than workers + kSpareHeld are taken and not yet written, which bounds
-// the encoded files held at once. Every line comes in listing order, and an error thrown
-// for one photo stops the batch there: the photos before it are written, none
-// after it, and the error is rethrown on the calling thread, exactly as if the
-// photos went one by one.
+// colour table. A JPEG written as a JPEG goes band by band from file bytes to
+// file bytes; any other photo is decoded whole. One writer thread writes the encoded files in
+// listing order and tells about each. The calling thread only waits and reports progress, so a
+// window it owns keeps answering. A worker starts a photo only while fewer than workers +
+// kSpareHeld are taken and not yet written, which bounds the encoded files held at once. Every line
+// comes in listing order, and an error thrown for one photo stops the batch there: the photos
+// before it are written, none after it, and the error is rethrown on the calling thread, exactly as
+// if the photos went one by one.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -112,28 +112,21 @@ struct Entry {
     std::exception_ptr error;  // thrown while reading or correcting, rethrown in turn
 };
 
-// Reads one listed file: decoded whole, or marked as skipped. Only files no
-// decoder recognises are skipped without making the run incomplete.
-Entry readEntry(const std::string& file, const std::string& outputFolder,
-                PhotoBlock* block = nullptr) {
+// Marks an entry as told and left out for a file that was not read.
+void skipEntry(Entry& entry, const ImageRead& read) {
+    entry.skipReason = read.reason;
+    entry.failed = read.outcome != ReadOutcome::NotAnImage;
+}
+
+// Reads one listed file's bytes and checks them, or marks it as skipped. Only
+// files no decoder recognises are skipped without making the run incomplete.
+Entry readEntry(const std::string& file, std::vector<std::uint8_t>& bytes) {
     Entry entry;
     try {
         entry.file = file;
-        ImageRead read = readImageWhole(file, largestImagePixels(), block);
-        const std::string problem = read.outcome == ReadOutcome::Read
-                                        ? colourFormatProblem(outputFolder + fileNameOf(file))
-                                        : std::string();
-        if (read.outcome != ReadOutcome::Read) {
-            entry.skipReason = read.reason;
-            entry.failed = read.outcome != ReadOutcome::NotAnImage;
-        } else if (!problem.empty()) {
-            entry.skipReason = problem;
-            entry.failed = true;
-        } else {
-            entry.image = read.image;
-        }
+        const ImageRead read = readImageBytes(file, largestImagePixels(), bytes);
+        if (read.outcome != ReadOutcome::Read) skipEntry(entry, read);
     } catch (...) {
-        entry.image.release();
         entry.error = std::current_exception();
     }
     return entry;
@@ -183,6 +176,26 @@ bool sameFolder(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), error);
 }
 
+// Decodes the checked bytes whole, into `block` when one is given.
+void decodeEntry(Entry& entry, const std::vector<std::uint8_t>& bytes,
+                 const std::string& outputFolder, PhotoBlock* block) {
+    try {
+        ImageRead read;
+        decodeImageBytes(bytes, read, block);
+        if (read.image.empty()) return skipEntry(entry, read);
+        const std::string problem = colourFormatProblem(outputFolder + fileNameOf(entry.file));
+        if (!problem.empty()) {
+            entry.skipReason = problem;
+            entry.failed = true;
+        } else {
+            entry.image = read.image;
+        }
+    } catch (...) {
+        entry.image.release();
+        entry.error = std::current_exception();
+    }
+}
+
 // Corrects a decoded photo in place; colours shared between photos go through
 // the model only once.
 void correctEntry(Entry& entry, cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache) {
@@ -215,6 +228,30 @@ void encodeEntry(Entry& entry, const std::string& outputFolder) {
         entry.error = std::current_exception();
     }
     entry.image.release();
+}
+
+// Reads, corrects and encodes one listed photo: a JPEG written as a JPEG band
+// by band where it allows, any other photo decoded whole into `block`.
+Entry processEntry(const std::string& file, const std::string& outputFolder,
+                   cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
+                   PhotoBlock* block = nullptr) {
+    std::vector<std::uint8_t> bytes;
+    Entry entry = readEntry(file, bytes);
+    if (!entry.skipReason.empty() || entry.error) return entry;
+    const std::string output = outputFolder + fileNameOf(file);
+    try {
+        // the whole-image way meets any error of a band, and tells it as usual
+        if (correctJpegInBands(bytes, output, model, cache, entry.encoded) &&
+            colourFormatProblem(output).empty())
+            return entry;
+    } catch (...) {
+    }
+    entry.encoded.clear();
+    decodeEntry(entry, bytes, outputFolder, block);
+    bytes = std::vector<std::uint8_t>();
+    correctEntry(entry, model, cache);
+    encodeEntry(entry, outputFolder);
+    return entry;
 }
 
 // Tells a skipped entry or writes a corrected one, and counts it. Runs on the
@@ -266,9 +303,7 @@ void photoWorker(BatchState& state, const std::vector<std::string>& files,
             if (state.stopped || state.nextToRead >= files.size()) return;
             index = state.nextToRead++;
         }
-        Entry entry = readEntry(files[index], outputFolder, &block);
-        correctEntry(entry, model, cache);
-        encodeEntry(entry, outputFolder);
+        Entry entry = processEntry(files[index], outputFolder, model, cache, &block);
         std::lock_guard<std::mutex> lock(state.mutex);
         state.entries[index] = std::move(entry);
         state.ready[index] = 1;
@@ -339,9 +374,7 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     std::error_code sizeError;
     if (total == 1 && std::filesystem::file_size(files.front(), sizeError) < kInlineBytes &&
         !sizeError) {
-        Entry entry = readEntry(files.front(), outputFolder);
-        correctEntry(entry, model, cache);
-        encodeEntry(entry, outputFolder);
+        Entry entry = processEntry(files.front(), outputFolder, model, cache);
         writeEntry(entry, outputFolder, report);
         if (progress) progress(1, total);
         return report;

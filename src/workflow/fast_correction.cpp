@@ -210,12 +210,11 @@ std::shared_ptr<const ModelFormula> checkedFormula(cv::ccm::ColorCorrectionModel
 }
 
 // Allocates the table on the first image big enough to repay it and checks the
-// formula; false while the plain sequence is the way for `bgr`. Call with the
-// cache's model lock held.
-bool useTable(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache) {
-    if (bgr.type() != CV_8UC3 || bgr.empty()) return false;  // the plain sequence's business
+// formula; false while the plain sequence is the way for an image of `pixels`.
+// Call with the cache's model lock held.
+bool useTable(std::size_t pixels, cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache) {
     if (!cache.table) {
-        if (cache.evaluated + bgr.total() < kTablePaysOff) return false;
+        if (cache.evaluated + pixels < kTablePaysOff) return false;
         static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t),
                       "table entries are plain 32-bit words");
         constexpr std::size_t kBytes = kColours * sizeof(std::uint32_t);
@@ -327,10 +326,11 @@ void mapRow(const std::uint8_t* in, std::uint8_t* out, int row, int cols,
 }
 
 // The corrected colours of `src` into `dst`, which has its size and type and
-// may be `src` itself. Rows go in parallel stripes; a call from a thread of a
-// batch runs its stripes on that thread when the pool is busy.
+// may be `src` itself. Rows go in parallel stripes unless `onThisThread`; a
+// call from a thread of a batch runs its stripes on that thread when the pool
+// is busy.
 void mapThroughCache(const cv::Mat& src, cv::Mat& dst, cv::ccm::ColorCorrectionModel& model,
-                     CorrectionCache& cache) {
+                     CorrectionCache& cache, bool onThisThread = false) {
     std::atomic<std::uint32_t>* table = cache.table.get();
     const ModelFormula& formula = *cache.formula;
     const int stripes = (src.rows + kRowsPerStripe - 1) / kRowsPerStripe;
@@ -345,7 +345,10 @@ void mapThroughCache(const cv::Mat& src, cv::Mat& dst, cv::ccm::ColorCorrectionM
                        formula, table, rest[std::size_t(stripe)], line.data(), known.data());
         }
     };
-    cv::parallel_for_(cv::Range(0, stripes), body);
+    if (onThisThread)
+        body(cv::Range(0, stripes));
+    else
+        cv::parallel_for_(cv::Range(0, stripes), body);
     std::vector<std::uint32_t> unsure;
     std::size_t stored = 0;
     for (const StripeRest& stripe : rest) {
@@ -363,15 +366,35 @@ void mapThroughCache(const cv::Mat& src, cv::Mat& dst, cv::ccm::ColorCorrectionM
 }
 }  // namespace
 
+bool correctionTableReady(std::size_t pixels, cv::ccm::ColorCorrectionModel& model,
+                          CorrectionCache& cache) {
+    std::lock_guard<std::mutex> lock(cache.model);
+    return useTable(pixels, model, cache);
+}
+
+void correctRowsCachedInPlace(cv::Mat& rows, cv::ccm::ColorCorrectionModel& model,
+                              CorrectionCache& cache) {
+    CV_Assert(rows.type() == CV_8UC3 && cache.table && cache.formula);
+    mapThroughCache(rows, rows, model, cache, true);
+}
+
+namespace {
+
+// True when `bgr` goes through the table; any other type, or an empty image,
+// is the plain sequence's business.
+bool tableTakes(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache) {
+    return bgr.type() == CV_8UC3 && !bgr.empty() && correctionTableReady(bgr.total(), model, cache);
+}
+
+}  // namespace
+
 cv::Mat correctImageCached(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
                            CorrectionCache& cache) {
-    {
+    if (!tableTakes(bgr, model, cache)) {
         std::lock_guard<std::mutex> lock(cache.model);
-        if (!useTable(bgr, model, cache)) {
-            cv::Mat result = correctImage(bgr, model);
-            cache.evaluated += bgr.total();
-            return result;
-        }
+        cv::Mat result = correctImage(bgr, model);
+        cache.evaluated += bgr.total();
+        return result;
     }
     cv::Mat result(bgr.size(), CV_8UC3);
     mapThroughCache(bgr, result, model, cache);
@@ -380,13 +403,11 @@ cv::Mat correctImageCached(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& mo
 
 void correctImageCachedInPlace(cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
                                CorrectionCache& cache) {
-    {
+    if (!tableTakes(bgr, model, cache)) {
         std::lock_guard<std::mutex> lock(cache.model);
-        if (!useTable(bgr, model, cache)) {
-            bgr = correctImage(bgr, model);
-            cache.evaluated += bgr.total();
-            return;
-        }
+        bgr = correctImage(bgr, model);
+        cache.evaluated += bgr.total();
+        return;
     }
     mapThroughCache(bgr, bgr, model, cache);
 }

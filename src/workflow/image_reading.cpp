@@ -136,19 +136,26 @@ std::string megapixels(std::size_t pixels) {
     return std::to_string((pixels + 500000) / 1000000) + " megapixels";
 }
 
+// The format its first bytes name, or "" when none is recognised.
+std::string formatOf(const std::vector<std::uint8_t>& bytes) {
+    static const std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (bytes.size() >= 4 && bytes[0] == 0xff && bytes[1] == 0xd8 && bytes[2] == 0xff)
+        return "JPEG";
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), kPng, 8) == 0) return "PNG";
+    if (bytes.size() >= 26 && bytes[0] == 'B' && bytes[1] == 'M') return "BMP";
+    return {};
+}
+
 }  // namespace
 
 ImageHeader inspectImage(const std::vector<std::uint8_t>& bytes) {
     ImageHeader header;
-    static const std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (bytes.size() >= 4 && bytes[0] == 0xff && bytes[1] == 0xd8 && bytes[2] == 0xff) {
-        header.format = "JPEG";
+    header.format = formatOf(bytes);
+    if (header.format == "JPEG") {
         checkJpeg(bytes, header);
-    } else if (bytes.size() >= 8 && std::memcmp(bytes.data(), kPng, 8) == 0) {
-        header.format = "PNG";
+    } else if (header.format == "PNG") {
         checkPng(bytes, header);
-    } else if (bytes.size() >= 26 && bytes[0] == 'B' && bytes[1] == 'M') {
-        header.format = "BMP";
+    } else if (header.format == "BMP") {
         header.width = std::abs(littleEndian32(bytes.data() + 18));
         header.height = std::abs(littleEndian32(bytes.data() + 22));
         header.whole = true;  // the decoder refuses short BMP files itself
@@ -162,9 +169,10 @@ std::size_t largestImagePixels() {
     return std::min(memory / kMemoryShare / kPeakBytesPerPixel, kDecoderPixelLimit);
 }
 
-ImageRead readImageWhole(const std::string& path, std::size_t maxPixels,
-                         cv::MatAllocator* allocator) {
+ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
+                         std::vector<std::uint8_t>& bytes) {
     ImageRead read;
+    bytes.clear();
     namespace fs = std::filesystem;
     std::error_code error;
     // only regular files (or links to them) are opened: a pipe would never end
@@ -179,7 +187,6 @@ ImageRead readImageWhole(const std::string& path, std::size_t maxPixels,
         return read;
     }
     std::ifstream file(fs::path(path), std::ios::binary);
-    std::vector<std::uint8_t> bytes;
     const std::uintmax_t size = fs::file_size(fs::path(path), error);
     if (!file || error) {
         read.reason = "it cannot be opened for reading";
@@ -208,6 +215,13 @@ ImageRead readImageWhole(const std::string& path, std::size_t maxPixels,
                           : "the " + header.format + " file cannot be read whole: " + header.damage;
         return read;
     }
+    read.outcome = ReadOutcome::Read;
+    read.reason.clear();
+    return read;
+}
+
+void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
+                      cv::MatAllocator* allocator) {
     try {
         read.image.allocator = allocator;  // the decoder makes the picture in this Mat
         read.image = cv::imdecode(bytes, cv::IMREAD_COLOR, &read.image);
@@ -215,13 +229,17 @@ ImageRead readImageWhole(const std::string& path, std::size_t maxPixels,
         read.image.release();
     }
     if (read.image.empty()) {
-        read.outcome = header.format.empty() ? ReadOutcome::NotAnImage : ReadOutcome::Damaged;
-        read.reason = header.format.empty() ? "not an image"
-                                            : "the " + header.format + " file cannot be decoded";
-        return read;
+        const std::string format = formatOf(bytes);
+        read.outcome = format.empty() ? ReadOutcome::NotAnImage : ReadOutcome::Damaged;
+        read.reason = format.empty() ? "not an image" : "the " + format + " file cannot be decoded";
     }
-    read.outcome = ReadOutcome::Read;
-    read.reason.clear();
+}
+
+ImageRead readImageWhole(const std::string& path, std::size_t maxPixels,
+                         cv::MatAllocator* allocator) {
+    std::vector<std::uint8_t> bytes;
+    ImageRead read = readImageBytes(path, maxPixels, bytes);
+    if (read.outcome == ReadOutcome::Read) decodeImageBytes(bytes, read, allocator);
     return read;
 }
 

@@ -175,6 +175,14 @@ struct ImageRead {
 ImageRead readImageWhole(const std::string& path, std::size_t maxPixels = largestImagePixels(),
                          cv::MatAllocator* allocator = nullptr);
 
+// readImageWhole in two steps: the file's bytes, read and checked (outcome
+// Read, with no picture yet, when they may be decoded)...
+ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
+                         std::vector<std::uint8_t>& bytes);
+// ...then decoded into `read`, which tells when they cannot be.
+void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
+                      cv::MatAllocator* allocator = nullptr);
+
 // ---------------------------------------------------------------------------
 // Image source and chart detection.
 // ---------------------------------------------------------------------------
@@ -281,6 +289,29 @@ cv::Mat correctImageCached(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& mo
 // As correctImageCached, but the result replaces the pixels of `bgr`.
 void correctImageCachedInPlace(cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
                                CorrectionCache& cache);
+
+// Corrects a JPEG photo, the checked bytes of its file, straight into the
+// bytes of its corrected file at `outputPath`, band by band: the bytes that
+// imdecode, correctImageCached and imencode would give. False, with `encoded`
+// left alone, when the photo or the output's format is not one it can promise
+// that for; the photo then goes the whole-image way.
+bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputPath,
+                        cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
+                        std::string& encoded);
+
+// The orientation an Exif APP1 segment ("Exif\0\0" and a TIFF header) asks
+// for: 1 when it names none, 0 when it cannot be read.
+int exifOrientation(const std::uint8_t* data, std::size_t size);
+
+// Readies the cache's table for an image of `pixels` pixels; false when such
+// an image is corrected only by correctImageCached and its kin.
+bool correctionTableReady(std::size_t pixels, cv::ccm::ColorCorrectionModel& model,
+                          CorrectionCache& cache);
+
+// As correctImageCachedInPlace for a few rows of an 8-bit BGR image, all on
+// the calling thread, once correctionTableReady said yes.
+void correctRowsCachedInPlace(cv::Mat& rows, cv::ccm::ColorCorrectionModel& model,
+                              CorrectionCache& cache);
 
 // ---------------------------------------------------------------------------
 // Cube file.

@@ -1,0 +1,258 @@
+// A JPEG photo that is written out as a JPEG is corrected band by band, from
+// its file's bytes straight to its output file's bytes, with libjpeg. No whole
+// picture is held, and neither codec swaps red and blue row by row, which
+// makes a photo about a third cheaper than decoding, correcting and encoding
+// it whole.
+//
+// The bytes are those of imdecode, the correction and imencode with its
+// defaults: OpenCV calls the same libjpeg with the settings written out here,
+// and only the order of the colour channels in libjpeg's buffers differs. A
+// photo for which that cannot be promised (a rotation to apply, other colour
+// components, a warning about damaged data) is declined before anything is
+// written, and goes the whole-image way.
+#include <algorithm>
+#include <cctype>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h wants FILE and size_t declared first
+#include <limits>
+
+#include <jpeglib.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+namespace {
+
+// Rows corrected at a time: a few rows of the largest photos stay in the cache.
+constexpr int kBandRows = 16;
+
+// imencode's JPEG quality when none is asked for.
+constexpr int kImencodeQuality = 95;
+
+// libjpeg reports an error by calling error_exit, which must not return: it
+// jumps back to the step that started the work.
+struct Failure {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void fail(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<Failure*>(info->err)->jump, 1);
+}
+
+// A warning means damaged data that the decoder patches over; the whole-image
+// way then decodes it exactly as the plain sequence would, message and all.
+void failOnWarning(j_common_ptr info, int level) {
+    if (level < 0) fail(info);
+}
+
+void sayNothing(j_common_ptr) {}
+
+// The encoder writes into a string that doubles when it fills up.
+struct StringDestination {
+    jpeg_destination_mgr manager;
+    std::string* bytes;
+};
+
+void startOutput(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<StringDestination*>(info->dest);
+    destination->manager.next_output_byte = reinterpret_cast<JOCTET*>(&(*destination->bytes)[0]);
+    destination->manager.free_in_buffer = destination->bytes->size();
+}
+
+boolean growOutput(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<StringDestination*>(info->dest);
+    const std::size_t used = destination->bytes->size();
+    bool grown = false;
+    try {  // an exception must not cross libjpeg's frames
+        destination->bytes->resize(2 * used);
+        grown = true;
+    } catch (...) {
+    }
+    if (!grown) fail(reinterpret_cast<j_common_ptr>(info));
+    destination->manager.next_output_byte = reinterpret_cast<JOCTET*>(&(*destination->bytes)[used]);
+    destination->manager.free_in_buffer = used;
+    return TRUE;
+}
+
+void endOutput(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<StringDestination*>(info->dest);
+    destination->bytes->resize(destination->bytes->size() - destination->manager.free_in_buffer);
+}
+
+std::uint32_t readExifNumber(const std::uint8_t* at, int bytes, bool bigEndian) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value |= std::uint32_t(at[bigEndian ? i : bytes - 1 - i]) << (8 * (bytes - 1 - i));
+    return value;
+}
+
+// True when the JPEG's name is one imencode writes as a JPEG.
+bool jpegOutputName(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || !cv::haveImageWriter(path)) return false;
+    std::string extension = path.substr(dot);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe";
+}
+
+// Everything one photo's bands need; zeroed libjpeg structs are safe to destroy.
+struct Bands {
+    jpeg_decompress_struct decoder{};
+    jpeg_compress_struct encoder{};
+    Failure failure{};  // both codecs report here
+    StringDestination destination{};
+    const std::vector<std::uint8_t>* input = nullptr;
+    std::vector<std::uint8_t> band;  // kBandRows rows of BGR pixels
+    cv::ccm::ColorCorrectionModel* model = nullptr;
+    CorrectionCache* cache = nullptr;
+
+    Bands() = default;
+    Bands(const Bands&) = delete;
+    Bands& operator=(const Bands&) = delete;
+    ~Bands() {
+        jpeg_destroy_decompress(&decoder);
+        jpeg_destroy_compress(&encoder);
+    }
+};
+
+// The first APP1 segment is where OpenCV looks for the orientation to apply;
+// a later Exif segment would leave it unclear which one counts.
+bool storedUpright(const jpeg_decompress_struct& decoder) {
+    bool first = true;
+    for (jpeg_saved_marker_ptr marker = decoder.marker_list; marker; marker = marker->next) {
+        if (marker->marker != JPEG_APP0 + 1) continue;
+        const int orientation = exifOrientation(marker->data, marker->data_length);
+        if (first ? orientation != 1 : orientation != 0) return false;
+        first = false;
+    }
+    return true;
+}
+
+// True when the photo as decoded is what the plain sequence would decode.
+bool decodesAsImdecode(const jpeg_decompress_struct& decoder) {
+    const bool huffmanTables = decoder.dc_huff_tbl_ptrs[0] || decoder.dc_huff_tbl_ptrs[1] ||
+                               decoder.ac_huff_tbl_ptrs[0] || decoder.ac_huff_tbl_ptrs[1];
+    return decoder.num_components == 3 && decoder.jpeg_color_space == JCS_YCbCr &&
+           decoder.data_precision == 8 && (huffmanTables || decoder.arith_code) &&
+           storedUpright(decoder);
+}
+
+// Readies the table and the band for a photo of the decoder's size.
+bool readyForBands(Bands& bands) {
+    const std::size_t width = bands.decoder.image_width;
+    const std::size_t height = bands.decoder.image_height;
+    if (!correctionTableReady(width * height, *bands.model, *bands.cache)) return false;
+    bands.band.resize(3 * width * kBandRows);
+    // about the input's size: a corrected photo codes to much the same
+    bands.destination.bytes->resize(std::max<std::size_t>(bands.input->size(), 1 << 16));
+    return true;
+}
+
+void correctBand(Bands& bands, int rows) {
+    cv::Mat band(rows, int(bands.decoder.output_width), CV_8UC3, bands.band.data());
+    correctRowsCachedInPlace(band, *bands.model, *bands.cache);
+}
+
+// Decodes, corrects and encodes band by band. Holds no object with a
+// destructor, so that libjpeg may jump out of it; false when a codec failed
+// or the photo is declined, and the output is then of no use.
+bool runBands(Bands& bands) {
+    jpeg_decompress_struct& decoder = bands.decoder;
+    jpeg_compress_struct& encoder = bands.encoder;
+    decoder.err = encoder.err = jpeg_std_error(&bands.failure.manager);
+    bands.failure.manager.error_exit = fail;
+    bands.failure.manager.emit_message = failOnWarning;
+    bands.failure.manager.output_message = sayNothing;
+    if (setjmp(bands.failure.jump)) return false;
+
+    jpeg_create_decompress(&decoder);
+    jpeg_save_markers(&decoder, JPEG_APP0 + 1, 0xffff);
+    jpeg_mem_src(&decoder, bands.input->data(), static_cast<unsigned long>(bands.input->size()));
+    if (jpeg_read_header(&decoder, TRUE) != JPEG_HEADER_OK || !decodesAsImdecode(decoder) ||
+        !readyForBands(bands))
+        return false;
+    decoder.out_color_space = JCS_EXT_BGR;  // as the picture's bytes lie in memory
+    jpeg_start_decompress(&decoder);
+
+    jpeg_create_compress(&encoder);
+    bands.destination.manager.init_destination = startOutput;
+    bands.destination.manager.empty_output_buffer = growOutput;
+    bands.destination.manager.term_destination = endOutput;
+    encoder.dest = &bands.destination.manager;
+    encoder.image_width = decoder.output_width;
+    encoder.image_height = decoder.output_height;
+    encoder.input_components = 3;
+    encoder.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&encoder);
+    jpeg_set_quality(&encoder, kImencodeQuality, TRUE);
+    jpeg_start_compress(&encoder, TRUE);
+
+    JSAMPROW rows[kBandRows];
+    for (int i = 0; i < kBandRows; ++i)
+        rows[i] = bands.band.data() + std::size_t(i) * 3 * decoder.output_width;
+    while (decoder.output_scanline < decoder.output_height) {
+        JDIMENSION read = 0;
+        while (read < JDIMENSION(kBandRows) && decoder.output_scanline < decoder.output_height) {
+            const JDIMENSION got = jpeg_read_scanlines(&decoder, rows + read, kBandRows - read);
+            if (got == 0) return false;  // no more data, though libjpeg warns before that
+            read += got;
+        }
+        correctBand(bands, int(read));
+        jpeg_write_scanlines(&encoder, rows, read);
+    }
+    jpeg_finish_compress(&encoder);
+    jpeg_finish_decompress(&decoder);
+    return true;
+}
+
+}  // namespace
+
+int exifOrientation(const std::uint8_t* data, std::size_t size) {
+    static const std::uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+    constexpr std::size_t kTiff = sizeof kExif;
+    if (size < kTiff + 8 || !std::equal(kExif, kExif + kTiff, data)) return 0;
+    const std::uint8_t* tiff = data + kTiff;
+    const std::size_t length = size - kTiff;
+    const bool big = tiff[0] == 'M' && tiff[1] == 'M';
+    if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 0;
+    if (readExifNumber(tiff + 2, 2, big) != 42) return 0;
+    const std::size_t directory = readExifNumber(tiff + 4, 4, big);
+    if (directory > length - 2) return 0;
+    const std::size_t entries = readExifNumber(tiff + directory, 2, big);
+    if (entries > (length - directory - 2) / 12) return 0;
+    int orientation = 1;
+    bool seen = false;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::uint8_t* entry = tiff + directory + 2 + 12 * i;
+        if (readExifNumber(entry, 2, big) != 0x0112) continue;
+        // one SHORT, held in the first two bytes of the value field; a second
+        // orientation leaves it unclear which one a reader takes
+        if (seen || readExifNumber(entry + 2, 2, big) != 3 ||
+            readExifNumber(entry + 4, 4, big) != 1)
+            return 0;
+        orientation = int(readExifNumber(entry + 8, 2, big));
+        seen = true;
+    }
+    return orientation;
+}
+
+bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputPath,
+                        cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
+                        std::string& encoded) {
+    if (input.size() > std::numeric_limits<unsigned long>::max() || !jpegOutputName(outputPath))
+        return false;
+    std::string bytes;
+    Bands bands;
+    bands.input = &input;
+    bands.model = &model;
+    bands.cache = &cache;
+    bands.destination.bytes = &bytes;
+    if (!runBands(bands)) return false;
+    encoded = std::move(bytes);
+    return true;
+}
+
+}  // namespace tintsmith
