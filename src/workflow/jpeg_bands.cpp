@@ -219,24 +219,28 @@ int exifOrientation(const std::uint8_t* data, std::size_t size) {
     const bool big = tiff[0] == 'M' && tiff[1] == 'M';
     if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 0;
     if (readExifNumber(tiff + 2, 2, big) != 42) return 0;
-    const std::size_t directory = readExifNumber(tiff + 4, 4, big);
-    if (directory > length - 2) return 0;
-    const std::size_t entries = readExifNumber(tiff + directory, 2, big);
-    if (entries > (length - directory - 2) / 12) return 0;
-    int orientation = 1;
-    bool seen = false;
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::uint8_t* entry = tiff + directory + 2 + 12 * i;
-        if (readExifNumber(entry, 2, big) != 0x0112) continue;
-        // one SHORT, held in the first two bytes of the value field; a second
-        // orientation leaves it unclear which one a reader takes
-        if (seen || readExifNumber(entry + 2, 2, big) != 3 ||
-            readExifNumber(entry + 4, 4, big) != 1)
-            return 0;
-        orientation = int(readExifNumber(entry + 8, 2, big));
-        seen = true;
+    // the picture's directory and the thumbnail's after it: a reader may take
+    // an orientation from either, so they must not disagree
+    int orientation = 0;
+    std::size_t directory = readExifNumber(tiff + 4, 4, big);
+    for (int ifd = 0; ifd < 2 && directory != 0; ++ifd) {
+        if (directory > length - 2) return 0;
+        const std::size_t entries = readExifNumber(tiff + directory, 2, big);
+        if (entries > (length - directory - 2) / 12) return 0;
+        for (std::size_t i = 0; i < entries; ++i) {
+            const std::uint8_t* entry = tiff + directory + 2 + 12 * i;
+            if (readExifNumber(entry, 2, big) != 0x0112) continue;
+            // one SHORT, held in the first two bytes of the value field
+            const int value = int(readExifNumber(entry + 8, 2, big));
+            if (readExifNumber(entry + 2, 2, big) != 3 || readExifNumber(entry + 4, 4, big) != 1 ||
+                (orientation != 0 && value != orientation))
+                return 0;
+            orientation = value;
+        }
+        const std::size_t next = directory + 2 + 12 * entries;
+        directory = next + 4 <= length ? readExifNumber(tiff + next, 4, big) : 0;
     }
-    return orientation;
+    return orientation == 0 ? 1 : orientation;
 }
 
 bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputPath,

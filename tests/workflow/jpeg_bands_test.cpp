@@ -56,14 +56,15 @@ Bytes withImencode(const cv::Mat& bgr, const std::vector<int>& parameters = {}) 
 
 // An Exif segment holding one IFD0 entry, as a camera writes it (Intel order).
 Bytes exifSegment(std::uint16_t tag, std::uint16_t type, std::uint16_t value) {
-    Bytes tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0};
-    for (std::uint32_t field : {std::uint32_t(tag), std::uint32_t(type)})
-        tiff.insert(tiff.end(), {std::uint8_t(field), std::uint8_t(field >> 8)});
-    tiff.insert(tiff.end(), {1, 0, 0, 0, std::uint8_t(value), std::uint8_t(value >> 8), 0, 0});
-    tiff.insert(tiff.end(), {0, 0, 0, 0});  // no next directory
-    Bytes segment = {'E', 'x', 'i', 'f', 0, 0};
-    segment.insert(segment.end(), tiff.begin(), tiff.end());
-    return segment;
+    const auto low = [](std::uint16_t v) { return std::uint8_t(v); };
+    const auto high = [](std::uint16_t v) { return std::uint8_t(v >> 8); };
+    // clang-format off
+    return {'E', 'x', 'i', 'f', 0, 0,
+            'I', 'I', 42, 0, 8, 0, 0, 0,  // TIFF header, the directory at 8
+            1, 0,                         // one entry: tag, type, count, value
+            low(tag), high(tag), low(type), high(type), 1, 0, 0, 0, low(value), high(value), 0, 0,
+            0, 0, 0, 0};                  // no next directory
+    // clang-format on
 }
 
 // The JPEG with an APP1 segment put right after its start marker.
@@ -132,9 +133,13 @@ TEST(JpegBands, ExifOrientationIsReadOnlyFromAWellFormedSegment) {
     const Bytes rotated = exifSegment(0x0112, 3, 6);
     Bytes motorola = {'E', 'x', 'i',  'f',  0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8,
                       0,   1,   0x01, 0x12, 0, 3, 0,   0,   0, 1,  0, 8, 0, 0};
-    Bytes twice = rotated;  // two entries, both an orientation
+    Bytes twice = rotated;  // two entries, both an orientation, and they differ
     twice[14] = 2;
     twice.insert(twice.begin() + 28, rotated.begin() + 16, rotated.begin() + 28);
+    twice[36] = 1;
+    Bytes thumbnail = exifSegment(0x010f, 2, 0);  // the thumbnail's directory names it
+    thumbnail[28] = 26;
+    thumbnail.insert(thumbnail.end(), rotated.begin() + 14, rotated.end());
     const struct {
         const char* what;
         Bytes segment;
@@ -145,7 +150,8 @@ TEST(JpegBands, ExifOrientationIsReadOnlyFromAWellFormedSegment) {
         {"another tag only", exifSegment(0x010f, 2, 0), 1},
         {"orientation as LONG", exifSegment(0x0112, 4, 6), 0},
         {"cut short", Bytes(rotated.begin(), rotated.end() - 8), 0},
-        {"named twice", twice, 0},
+        {"named twice, differently", twice, 0},
+        {"named for the thumbnail", thumbnail, 6},
         {"not Exif", Bytes(30, 'x'), 0},
     };
     for (const auto& c : cases)
