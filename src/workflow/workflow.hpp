@@ -294,13 +294,14 @@ void correctImageCachedInPlace(cv::Mat& bgr, cv::ccm::ColorCorrectionModel& mode
 // bytes of its corrected file at `outputPath`, band by band: the bytes that
 // imdecode, correctImageCached and imencode would give. False, with `encoded`
 // left alone, when the photo or the output's format is not one it can promise
-// that for; the photo then goes the whole-image way.
+// that for; the photo then goes the whole-image way. An error of the model is
+// thrown, as from correctImageCached.
 bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputPath,
                         cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
                         std::string& encoded);
 
 // The orientation an Exif APP1 segment ("Exif\0\0" and a TIFF header) asks
-// for: 1 when it names none, 0 when it cannot be read.
+// for: 1 when it names none, 0 when it cannot be read or names two.
 int exifOrientation(const std::uint8_t* data, std::size_t size);
 
 // Readies the cache's table for an image of `pixels` pixels; false when such
