@@ -241,7 +241,7 @@ Entry processEntry(const std::string& file, const std::string& outputFolder,
     const std::string output = outputFolder + fileNameOf(file);
     try {
         // the whole-image way meets any error of a band, and tells it as usual
-        if (correctJpegInBands(bytes, output, model, cache, entry.encoded) &&
+        if (correctJpegInBands(bytes, output, model, cache, entry.encoded, block) &&
             colourFormatProblem(output).empty())
             return entry;
     } catch (...) {

@@ -14,6 +14,7 @@
 #include <cctype>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h wants FILE and size_t declared first
+#include <cstring>
 #include <limits>
 
 #include <jpeglib.h>
@@ -108,6 +109,9 @@ struct Bands {
     std::vector<std::uint8_t> band;  // kBandRows rows of BGR pixels
     cv::ccm::ColorCorrectionModel* model = nullptr;
     CorrectionCache* cache = nullptr;
+    int orientation = 1;                    // the Exif orientation imdecode applies
+    cv::Mat turned;                         // ...and the whole photo it turns, when not 1
+    cv::MatAllocator* allocator = nullptr;  // where `turned` is made
 
     Bands() = default;
     Bands(const Bands&) = delete;
@@ -118,26 +122,33 @@ struct Bands {
     }
 };
 
-// The first APP1 segment is where OpenCV looks for the orientation to apply;
-// a later Exif segment would leave it unclear which one counts.
-bool storedUpright(const jpeg_decompress_struct& decoder) {
+// The orientation imdecode applies, 1 to 8, from the first APP1 segment,
+// where OpenCV looks for it; 0 when that is unclear, as with an orientation
+// no reader knows or a later Exif segment.
+int orientationOf(const jpeg_decompress_struct& decoder) {
+    int orientation = 1;
     bool first = true;
     for (jpeg_saved_marker_ptr marker = decoder.marker_list; marker; marker = marker->next) {
         if (marker->marker != JPEG_APP0 + 1) continue;
-        const int orientation = exifOrientation(marker->data, marker->data_length);
-        if (first ? orientation != 1 : orientation != 0) return false;
+        const int found = exifOrientation(marker->data, marker->data_length);
+        if (first ? found < 1 || found > 8 : found != 0) return 0;
+        if (first) orientation = found;
         first = false;
     }
-    return true;
+    return orientation;
 }
 
-// True when the photo as decoded is what the plain sequence would decode.
+// True when the photo's colours decode as the plain sequence decodes them.
 bool decodesAsImdecode(const jpeg_decompress_struct& decoder) {
     const bool huffmanTables = decoder.dc_huff_tbl_ptrs[0] || decoder.dc_huff_tbl_ptrs[1] ||
                                decoder.ac_huff_tbl_ptrs[0] || decoder.ac_huff_tbl_ptrs[1];
     return decoder.num_components == 3 && decoder.jpeg_color_space == JCS_YCbCr &&
-           decoder.data_precision == 8 && (huffmanTables || decoder.arith_code) &&
-           storedUpright(decoder);
+           decoder.data_precision == 8 && (huffmanTables || decoder.arith_code);
+}
+
+// Orientations 5 to 8 turn the photo a quarter: its width becomes its height.
+bool quarterTurn(int orientation) {
+    return orientation >= 5;
 }
 
 // Readies the table and the band for a photo of the decoder's size.
@@ -146,6 +157,11 @@ bool readyForBands(Bands& bands) {
     const std::size_t height = bands.decoder.image_height;
     if (!correctionTableReady(width * height, *bands.model, *bands.cache)) return false;
     bands.band.resize(3 * width * kBandRows);
+    if (bands.orientation != 1) {
+        const bool quarter = quarterTurn(bands.orientation);
+        bands.turned.allocator = bands.allocator;
+        bands.turned.create(int(quarter ? width : height), int(quarter ? height : width), CV_8UC3);
+    }
     // about the input's size: a corrected photo codes to much the same
     bands.destination.bytes->resize(std::max<std::size_t>(bands.input->size(), 1 << 16));
     return true;
@@ -154,6 +170,46 @@ bool readyForBands(Bands& bands) {
 void correctBand(Bands& bands, int rows) {
     cv::Mat band(rows, int(bands.decoder.output_width), CV_8UC3, bands.band.data());
     correctRowsCachedInPlace(band, *bands.model, *bands.cache);
+}
+
+// Puts the band's rows, the first of them row `first` of the stored photo,
+// where the Exif orientation turns them: each stored row becomes a row or a
+// column of `turned`, walked one way or the other.
+void turnBand(Bands& bands, JSAMPROW* rows, int count, int first) {
+    cv::Mat& turned = bands.turned;
+    const int width = int(bands.decoder.output_width);
+    const int height = int(bands.decoder.output_height);
+    const std::ptrdiff_t down = std::ptrdiff_t(turned.step[0]);
+    for (int i = 0; i < count; ++i) {
+        const int y = first + i;
+        int row = 0, col = 0;     // where the stored row's first pixel goes
+        std::ptrdiff_t next = 3;  // ...and how far on the next one goes
+        switch (bands.orientation) {
+            case 2:
+                row = y, col = width - 1, next = -3;
+                break;  // mirrored
+            case 3:
+                row = height - 1 - y, col = width - 1, next = -3;
+                break;  // half a turn
+            case 4:
+                row = height - 1 - y;
+                break;  // upside down
+            case 5:
+                col = y, next = down;
+                break;  // transposed
+            case 6:
+                col = height - 1 - y, next = down;
+                break;  // a quarter clockwise
+            case 7:
+                row = width - 1, col = height - 1 - y, next = -down;
+                break;
+            default:
+                row = width - 1, col = y, next = -down;
+                break;  // 8: a quarter back
+        }
+        std::uint8_t* out = turned.ptr<std::uint8_t>(row) + 3 * col;
+        for (int x = 0; x < width; ++x, out += next) std::memcpy(out, rows[i] + 3 * x, 3);
+    }
 }
 
 // Decodes, corrects and encodes band by band. Holds no object with a
@@ -171,9 +227,10 @@ bool runBands(Bands& bands) {
     jpeg_create_decompress(&decoder);
     jpeg_save_markers(&decoder, JPEG_APP0 + 1, 0xffff);
     jpeg_mem_src(&decoder, bands.input->data(), static_cast<unsigned long>(bands.input->size()));
-    if (jpeg_read_header(&decoder, TRUE) != JPEG_HEADER_OK || !decodesAsImdecode(decoder) ||
-        !readyForBands(bands))
+    if (jpeg_read_header(&decoder, TRUE) != JPEG_HEADER_OK || !decodesAsImdecode(decoder))
         return false;
+    bands.orientation = orientationOf(decoder);
+    if (bands.orientation == 0 || !readyForBands(bands)) return false;
     decoder.out_color_space = JCS_EXT_BGR;  // as the picture's bytes lie in memory
     jpeg_start_decompress(&decoder);
 
@@ -182,8 +239,9 @@ bool runBands(Bands& bands) {
     bands.destination.manager.empty_output_buffer = growOutput;
     bands.destination.manager.term_destination = endOutput;
     encoder.dest = &bands.destination.manager;
-    encoder.image_width = decoder.output_width;
-    encoder.image_height = decoder.output_height;
+    const bool quarter = quarterTurn(bands.orientation);
+    encoder.image_width = quarter ? decoder.output_height : decoder.output_width;
+    encoder.image_height = quarter ? decoder.output_width : decoder.output_height;
     encoder.input_components = 3;
     encoder.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&encoder);
@@ -201,7 +259,15 @@ bool runBands(Bands& bands) {
             read += got;
         }
         correctBand(bands, int(read));
-        jpeg_write_scanlines(&encoder, rows, read);
+        if (bands.orientation == 1)
+            jpeg_write_scanlines(&encoder, rows, read);
+        else
+            turnBand(bands, rows, int(read), int(decoder.output_scanline - read));
+    }
+    // a turned photo is whole only now
+    for (int row = 0; bands.orientation != 1 && row < bands.turned.rows; ++row) {
+        JSAMPROW line = bands.turned.ptr<std::uint8_t>(row);
+        jpeg_write_scanlines(&encoder, &line, 1);
     }
     jpeg_finish_compress(&encoder);
     jpeg_finish_decompress(&decoder);
@@ -245,7 +311,7 @@ int exifOrientation(const std::uint8_t* data, std::size_t size) {
 
 bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputPath,
                         cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
-                        std::string& encoded) {
+                        std::string& encoded, cv::MatAllocator* allocator) {
     if (input.size() > std::numeric_limits<unsigned long>::max() || !jpegOutputName(outputPath))
         return false;
     std::string bytes;
@@ -253,6 +319,7 @@ bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::strin
     bands.input = &input;
     bands.model = &model;
     bands.cache = &cache;
+    bands.allocator = allocator;
     bands.destination.bytes = &bytes;
     if (!runBands(bands)) return false;
     encoded = std::move(bytes);

@@ -292,13 +292,14 @@ void correctImageCachedInPlace(cv::Mat& bgr, cv::ccm::ColorCorrectionModel& mode
 
 // Corrects a JPEG photo, the checked bytes of its file, straight into the
 // bytes of its corrected file at `outputPath`, band by band: the bytes that
-// imdecode, correctImageCached and imencode would give. False, with `encoded`
-// left alone, when the photo or the output's format is not one it can promise
-// that for; the photo then goes the whole-image way. An error of the model is
-// thrown, as from correctImageCached.
+// imdecode, correctImageCached and imencode would give. A photo its Exif
+// orientation turns is gathered whole, turned, from `allocator` when given.
+// False, with `encoded` left alone, when the photo or the output's format is
+// not one it can promise that for; the photo then goes the whole-image way.
+// An error of the model is thrown, as from correctImageCached.
 bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputPath,
                         cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
-                        std::string& encoded);
+                        std::string& encoded, cv::MatAllocator* allocator = nullptr);
 
 // The orientation an Exif APP1 segment ("Exif\0\0" and a TIFF header) asks
 // for: 1 when it names none, 0 when it cannot be read or names two.
