@@ -185,27 +185,27 @@ void turnBand(Bands& bands, JSAMPROW* rows, int count, int first) {
         int row = 0, col = 0;     // where the stored row's first pixel goes
         std::ptrdiff_t next = 3;  // ...and how far on the next one goes
         switch (bands.orientation) {
-            case 2:
+            case 2:  // mirrored
                 row = y, col = width - 1, next = -3;
-                break;  // mirrored
-            case 3:
+                break;
+            case 3:  // half a turn
                 row = height - 1 - y, col = width - 1, next = -3;
-                break;  // half a turn
-            case 4:
+                break;
+            case 4:  // upside down
                 row = height - 1 - y;
-                break;  // upside down
-            case 5:
+                break;
+            case 5:  // transposed
                 col = y, next = down;
-                break;  // transposed
-            case 6:
+                break;
+            case 6:  // a quarter clockwise
                 col = height - 1 - y, next = down;
-                break;  // a quarter clockwise
-            case 7:
+                break;
+            case 7:  // transposed the other way
                 row = width - 1, col = height - 1 - y, next = -down;
                 break;
-            default:
+            default:  // 8: a quarter back
                 row = width - 1, col = y, next = -down;
-                break;  // 8: a quarter back
+                break;
         }
         std::uint8_t* out = turned.ptr<std::uint8_t>(row) + 3 * col;
         for (int x = 0; x < width; ++x, out += next) std::memcpy(out, rows[i] + 3 * x, 3);
