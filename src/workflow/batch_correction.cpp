@@ -1,17 +1,19 @@
 // Applies the fitted correction to every photo of Photos and writes each one
 // under its own name into ccPhotos. Input photos are only ever read.
 //
-// Photo workers, one per core and one more, each take the next listed photo and read,
-// correct and encode it, all on their own thread: the codec's two halves are
-// most of the work and run side by side this way, and corrections share one
-// colour table. A JPEG written as a JPEG goes band by band from file bytes to
-// file bytes; any other photo is decoded whole. One writer thread writes the encoded files in
-// listing order and tells about each. The calling thread only waits and reports progress, so a
-// window it owns keeps answering. A worker starts a photo only while fewer than workers +
-// kSpareHeld are taken and not yet written, which bounds the encoded files held at once. Every line
-// comes in listing order, and an error thrown for one photo stops the batch there: the photos
-// before it are written, none after it, and the error is rethrown on the calling thread, exactly as
-// if the photos went one by one.
+// Photo workers, one per core and one more, each take the next listed photo
+// and read, correct and encode it, all on their own thread: the codec's two
+// halves are most of the work and run side by side this way, and corrections
+// share one colour table. A JPEG written as a JPEG goes band by band from file
+// bytes to file bytes; any other photo is decoded whole. One writer thread
+// writes the encoded files in listing order and tells about each. The calling
+// thread only waits and reports progress, so a window it owns keeps
+// answering. A worker starts a photo only while fewer than workers +
+// kSpareHeld are taken and not yet written, which bounds the encoded files
+// held at once. Every line comes in listing order, and an error thrown for
+// one photo stops the batch there: the photos before it are written, none
+// after it, and the error is rethrown on the calling thread, exactly as if the
+// photos went one by one.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -104,6 +106,7 @@ class PhotoBlock : public cv::MatAllocator {
 // One entry of the folder listing on its way through the stages.
 struct Entry {
     std::string file;
+    std::string output;        // its name in ccPhotos
     cv::Mat image;             // the decoded photo, corrected in place
     std::string encoded;       // ...then encoded for its file in ccPhotos
     std::string skipReason;    // set when the entry is told and left out
@@ -177,13 +180,12 @@ bool sameFolder(const std::string& a, const std::string& b) {
 }
 
 // Decodes the checked bytes whole, into `block` when one is given.
-void decodeEntry(Entry& entry, const std::vector<std::uint8_t>& bytes,
-                 const std::string& outputFolder, PhotoBlock* block) {
+void decodeEntry(Entry& entry, const std::vector<std::uint8_t>& bytes, PhotoBlock* block) {
     try {
         ImageRead read;
         decodeImageBytes(bytes, read, block);
         if (read.image.empty()) return skipEntry(entry, read);
-        const std::string problem = colourFormatProblem(outputFolder + fileNameOf(entry.file));
+        const std::string problem = colourFormatProblem(entry.output);
         if (!problem.empty()) {
             entry.skipReason = problem;
             entry.failed = true;
@@ -219,11 +221,10 @@ void correctEntry(Entry& entry, cv::ccm::ColorCorrectionModel& model, Correction
 }
 
 // Encodes a corrected photo for its file, or keeps the line that tells why not.
-void encodeEntry(Entry& entry, const std::string& outputFolder) {
+void encodeEntry(Entry& entry) {
     if (entry.image.empty() || entry.error) return;
     try {
-        entry.unwritten =
-            encodeImageFile(outputFolder + fileNameOf(entry.file), entry.image, entry.encoded);
+        entry.unwritten = encodeImageFile(entry.output, entry.image, entry.encoded);
     } catch (...) {
         entry.error = std::current_exception();
     }
@@ -237,26 +238,25 @@ Entry processEntry(const std::string& file, const std::string& outputFolder,
                    PhotoBlock* block = nullptr) {
     std::vector<std::uint8_t> bytes;
     Entry entry = readEntry(file, bytes);
+    entry.output = outputFolder + fileNameOf(file);
     if (!entry.skipReason.empty() || entry.error) return entry;
-    const std::string output = outputFolder + fileNameOf(file);
     try {
         // the whole-image way meets any error of a band, and tells it as usual
-        if (correctJpegInBands(bytes, output, model, cache, entry.encoded, block) &&
-            colourFormatProblem(output).empty())
+        if (correctJpegInBands(bytes, entry.output, model, cache, entry.encoded, block))
             return entry;
     } catch (...) {
     }
     entry.encoded.clear();
-    decodeEntry(entry, bytes, outputFolder, block);
+    decodeEntry(entry, bytes, block);
     bytes = std::vector<std::uint8_t>();
     correctEntry(entry, model, cache);
-    encodeEntry(entry, outputFolder);
+    encodeEntry(entry);
     return entry;
 }
 
 // Tells a skipped entry or writes a corrected one, and counts it. Runs on the
 // writer thread, in listing order, so lines and errors come in that order.
-void writeEntry(Entry& entry, const std::string& outputFolder, BatchReport& report) {
+void writeEntry(Entry& entry, BatchReport& report) {
     if (entry.error) std::rethrow_exception(entry.error);
     if (!entry.skipReason.empty()) {
         std::cout << "Skipping " << entry.file << ": " << entry.skipReason << std::endl;
@@ -267,7 +267,7 @@ void writeEntry(Entry& entry, const std::string& outputFolder, BatchReport& repo
     } else if (!entry.unwritten.empty()) {
         std::cout << entry.unwritten << std::endl;
         report.failed++;
-    } else if (writeWholeFile(outputFolder + fileNameOf(entry.file), entry.encoded)) {
+    } else if (writeWholeFile(entry.output, entry.encoded)) {
         report.corrected++;
     } else {
         report.failed++;
@@ -312,7 +312,7 @@ void photoWorker(BatchState& state, const std::vector<std::string>& files,
 }
 
 // Writes or tells the entries in listing order; the first error stops it.
-void photoWriter(BatchState& state, const std::string& outputFolder, BatchReport& report) {
+void photoWriter(BatchState& state, BatchReport& report) {
     for (std::size_t index = 0; index < state.entries.size(); ++index) {
         Entry entry;
         {
@@ -323,7 +323,7 @@ void photoWriter(BatchState& state, const std::string& outputFolder, BatchReport
             state.entries[index] = Entry();
         }
         try {
-            writeEntry(entry, outputFolder, report);
+            writeEntry(entry, report);
         } catch (...) {
             std::lock_guard<std::mutex> lock(state.mutex);
             state.error = std::current_exception();
@@ -375,7 +375,7 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     if (total == 1 && std::filesystem::file_size(files.front(), sizeError) < kInlineBytes &&
         !sizeError) {
         Entry entry = processEntry(files.front(), outputFolder, model, cache);
-        writeEntry(entry, outputFolder, report);
+        writeEntry(entry, report);
         if (progress) progress(1, total);
         return report;
     }
@@ -393,8 +393,7 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
             threads.threads.emplace_back(photoWorker, std::ref(state), std::cref(files),
                                          std::cref(outputFolder), workers + kSpareHeld,
                                          std::ref(model), std::ref(cache), std::ref(blocks[i]));
-        threads.threads.emplace_back(photoWriter, std::ref(state), std::cref(outputFolder),
-                                     std::ref(report));
+        threads.threads.emplace_back(photoWriter, std::ref(state), std::ref(report));
         std::unique_lock<std::mutex> lock(state.mutex);
         while (!state.finished) {
             state.changed.wait_for(lock, kProgressPeriod, [&] { return state.finished; });

@@ -378,15 +378,12 @@ void correctRowsCachedInPlace(cv::Mat& rows, cv::ccm::ColorCorrectionModel& mode
     mapThroughCache(rows, rows, model, cache, true);
 }
 
-namespace {
-
 // True when `bgr` goes through the table; any other type, or an empty image,
 // is the plain sequence's business.
-bool tableTakes(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache) {
+static bool tableTakes(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
+                       CorrectionCache& cache) {
     return bgr.type() == CV_8UC3 && !bgr.empty() && correctionTableReady(bgr.total(), model, cache);
 }
-
-}  // namespace
 
 cv::Mat correctImageCached(const cv::Mat& bgr, cv::ccm::ColorCorrectionModel& model,
                            CorrectionCache& cache) {

@@ -168,10 +168,16 @@ WriteResult replaceFilesTogether(const std::vector<FileContents>& files, std::si
     return {};
 }
 
+std::string lowercaseExtension(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
+    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
 std::string colourFormatProblem(const std::string& path) {
     if (!cv::haveImageWriter(path)) return "no image format can be written as " + fileNameOf(path);
-    std::string extension = path.substr(path.rfind('.'));
-    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    const std::string extension = lowercaseExtension(path);
     static std::mutex mutex;
     static std::map<std::string, std::string> known;
     std::lock_guard<std::mutex> lock(mutex);

@@ -2,6 +2,7 @@
 // checked against what this machine can hold before anything is decoded, and
 // a JPEG or PNG that ends early or fails its checks is refused instead of
 // being decoded with grey where its data is missing.
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -25,15 +26,21 @@ constexpr std::size_t kMemoryShare = 2;
 // The decoders' own limit (OPENCV_IO_MAX_IMAGE_PIXELS by default).
 constexpr std::size_t kDecoderPixelLimit = std::size_t(1) << 30;
 
+// An unsigned number of `bytes` bytes, most significant first when `bigEndian`.
+std::uint32_t readNumber(const std::uint8_t* at, int bytes, bool bigEndian) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value |= std::uint32_t(at[bigEndian ? i : bytes - 1 - i]) << (8 * (bytes - 1 - i));
+    return value;
+}
 std::uint32_t bigEndian32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    return readNumber(p, 4, true);
 }
 int bigEndian16(const std::uint8_t* p) {
-    return p[0] << 8 | p[1];
+    return int(readNumber(p, 2, true));
 }
 std::int32_t littleEndian32(const std::uint8_t* p) {
-    return std::int32_t(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-                        std::uint32_t(p[3]) << 24);
+    return std::int32_t(readNumber(p, 4, false));
 }
 
 std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
@@ -161,6 +168,39 @@ ImageHeader inspectImage(const std::vector<std::uint8_t>& bytes) {
         header.whole = true;  // the decoder refuses short BMP files itself
     }
     return header;
+}
+
+int exifOrientation(const std::uint8_t* data, std::size_t size) {
+    static const std::uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+    constexpr std::size_t kTiff = sizeof kExif;
+    if (size < kTiff + 8 || !std::equal(kExif, kExif + kTiff, data)) return 0;
+    const std::uint8_t* tiff = data + kTiff;
+    const std::size_t length = size - kTiff;
+    const bool big = tiff[0] == 'M' && tiff[1] == 'M';
+    if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 0;
+    if (readNumber(tiff + 2, 2, big) != 42) return 0;
+    // the picture's directory and the thumbnail's after it: a reader may take
+    // an orientation from either, so they must not disagree
+    int orientation = 0;
+    std::size_t directory = readNumber(tiff + 4, 4, big);
+    for (int ifd = 0; ifd < 2 && directory != 0; ++ifd) {
+        if (directory > length - 2) return 0;
+        const std::size_t entries = readNumber(tiff + directory, 2, big);
+        if (entries > (length - directory - 2) / 12) return 0;
+        for (std::size_t i = 0; i < entries; ++i) {
+            const std::uint8_t* entry = tiff + directory + 2 + 12 * i;
+            if (readNumber(entry, 2, big) != 0x0112) continue;
+            // one SHORT, held in the first two bytes of the value field
+            const int value = int(readNumber(entry + 8, 2, big));
+            if (readNumber(entry + 2, 2, big) != 3 || readNumber(entry + 4, 4, big) != 1 ||
+                (orientation != 0 && value != orientation))
+                return 0;
+            orientation = value;
+        }
+        const std::size_t next = directory + 2 + 12 * entries;
+        directory = next + 4 <= length ? readNumber(tiff + next, 4, big) : 0;
+    }
+    return orientation == 0 ? 1 : orientation;
 }
 
 std::size_t largestImagePixels() {

@@ -11,7 +11,6 @@
 // components, a warning about damaged data) is declined before anything is
 // written, and goes the whole-image way.
 #include <algorithm>
-#include <cctype>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h wants FILE and size_t declared first
 #include <cstring>
@@ -82,21 +81,11 @@ void endOutput(j_compress_ptr info) {
     destination->bytes->resize(destination->bytes->size() - destination->manager.free_in_buffer);
 }
 
-std::uint32_t readExifNumber(const std::uint8_t* at, int bytes, bool bigEndian) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i)
-        value |= std::uint32_t(at[bigEndian ? i : bytes - 1 - i]) << (8 * (bytes - 1 - i));
-    return value;
-}
-
 // True when the JPEG's name is one imencode writes as a JPEG.
 bool jpegOutputName(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || !cv::haveImageWriter(path)) return false;
-    std::string extension = path.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe";
+    const std::string extension = lowercaseExtension(path);
+    return (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe") &&
+           cv::haveImageWriter(path);
 }
 
 // Everything one photo's bands need; zeroed libjpeg structs are safe to destroy.
@@ -275,39 +264,6 @@ bool runBands(Bands& bands) {
 }
 
 }  // namespace
-
-int exifOrientation(const std::uint8_t* data, std::size_t size) {
-    static const std::uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
-    constexpr std::size_t kTiff = sizeof kExif;
-    if (size < kTiff + 8 || !std::equal(kExif, kExif + kTiff, data)) return 0;
-    const std::uint8_t* tiff = data + kTiff;
-    const std::size_t length = size - kTiff;
-    const bool big = tiff[0] == 'M' && tiff[1] == 'M';
-    if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 0;
-    if (readExifNumber(tiff + 2, 2, big) != 42) return 0;
-    // the picture's directory and the thumbnail's after it: a reader may take
-    // an orientation from either, so they must not disagree
-    int orientation = 0;
-    std::size_t directory = readExifNumber(tiff + 4, 4, big);
-    for (int ifd = 0; ifd < 2 && directory != 0; ++ifd) {
-        if (directory > length - 2) return 0;
-        const std::size_t entries = readExifNumber(tiff + directory, 2, big);
-        if (entries > (length - directory - 2) / 12) return 0;
-        for (std::size_t i = 0; i < entries; ++i) {
-            const std::uint8_t* entry = tiff + directory + 2 + 12 * i;
-            if (readExifNumber(entry, 2, big) != 0x0112) continue;
-            // one SHORT, held in the first two bytes of the value field
-            const int value = int(readExifNumber(entry + 8, 2, big));
-            if (readExifNumber(entry + 2, 2, big) != 3 || readExifNumber(entry + 4, 4, big) != 1 ||
-                (orientation != 0 && value != orientation))
-                return 0;
-            orientation = value;
-        }
-        const std::size_t next = directory + 2 + 12 * entries;
-        directory = next + 4 <= length ? readExifNumber(tiff + next, 4, big) : 0;
-    }
-    return orientation == 0 ? 1 : orientation;
-}
 
 bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputPath,
                         cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,

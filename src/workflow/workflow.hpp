@@ -150,6 +150,10 @@ struct ImageHeader {
 
 ImageHeader inspectImage(const std::vector<std::uint8_t>& bytes);
 
+// The orientation an Exif APP1 segment ("Exif\0\0" and a TIFF header) asks
+// for: 1 when it names none, 0 when it cannot be read or names two.
+int exifOrientation(const std::uint8_t* data, std::size_t size);
+
 // The most pixels a picture may have on this machine: its memory, shared.
 std::size_t largestImagePixels();
 
@@ -301,10 +305,6 @@ bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::strin
                         cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
                         std::string& encoded, cv::MatAllocator* allocator = nullptr);
 
-// The orientation an Exif APP1 segment ("Exif\0\0" and a TIFF header) asks
-// for: 1 when it names none, 0 when it cannot be read or names two.
-int exifOrientation(const std::uint8_t* data, std::size_t size);
-
 // Readies the cache's table for an image of `pixels` pixels; false when such
 // an image is corrected only by correctImageCached and its kin.
 bool correctionTableReady(std::size_t pixels, cv::ccm::ColorCorrectionModel& model,
@@ -406,6 +406,9 @@ int removeLeftTemporaries(const std::string& folder);
 
 // The part of a path after its last separator ('/'; on Windows also '\').
 std::string fileNameOf(const std::string& path);
+
+// The extension of a path's last dot on, in lower case; "" without a dot.
+std::string lowercaseExtension(const std::string& path);
 
 // "" when a corrected photo can be written under `path`'s extension in 8-bit
 // colour; else why not (no writer, grey only, floating point only).
