@@ -279,16 +279,15 @@ inline void putEntry(std::uint8_t* out, std::uint32_t entry) {
     out[2] = std::uint8_t(entry >> 16);
 }
 
-// A row whose colours are all known costs a table read a pixel, without a
-// branch; in a row that meets a new colour, the pixels found new are then
-// computed with the formula or left to infer. The row is built in `line` and
-// copied out whole, so `out` may be `in`; a pixel left to infer keeps its
-// input colour there until the unsure colours are stored. `known` has room
-// for a row.
+// A row costs a table read a pixel, without a branch; the pixels found new
+// are listed on the way and then computed with the formula or left to infer.
+// The row is built in `line` and copied out whole, so `out` may be `in`; a
+// pixel left to infer keeps its input colour there until the unsure colours
+// are stored. `line` and `fresh` have room for a row.
 void mapRow(const std::uint8_t* in, std::uint8_t* out, int row, int cols,
             const ModelFormula& formula, std::atomic<std::uint32_t>* table, StripeRest& rest,
-            std::uint8_t* line, std::uint8_t* known) {
-    std::uint32_t allKnown = kKnown;
+            std::uint8_t* line, int* fresh) {
+    int freshCount = 0;
     int col = 0;
     // a pixel and the next one's first byte as one word: the colour is its low
     // three bytes; the entry's fourth byte lands where the next pixel goes
@@ -296,18 +295,18 @@ void mapRow(const std::uint8_t* in, std::uint8_t* out, int row, int cols,
         std::uint32_t word;
         std::memcpy(&word, in + 3 * col, 4);
         const std::uint32_t entry = table[word & 0xFFFFFF].load(std::memory_order_relaxed);
-        allKnown &= entry;
-        known[col] = std::uint8_t(entry >> 24);
+        fresh[freshCount] = col;
+        freshCount += entry == 0;  // a known entry has its flag set
         std::memcpy(line + 3 * col, &entry, 4);
     }
     for (; col < cols; ++col) {
         const std::uint32_t entry = table[keyOf(in + 3 * col)].load(std::memory_order_relaxed);
-        allKnown &= entry;
-        known[col] = std::uint8_t(entry >> 24);
+        fresh[freshCount] = col;
+        freshCount += entry == 0;
         putEntry(line + 3 * col, entry);
     }
-    for (col = 0; !allKnown && col < cols; ++col) {
-        if (known[col]) continue;
+    for (int i = 0; i < freshCount; ++i) {
+        col = fresh[i];
         const std::uint32_t key = keyOf(in + 3 * col);
         std::uint32_t entry = table[key].load(std::memory_order_relaxed);
         if (!(entry & kKnown)) {
@@ -337,12 +336,12 @@ void mapThroughCache(const cv::Mat& src, cv::Mat& dst, cv::ccm::ColorCorrectionM
     std::vector<StripeRest> rest(static_cast<std::size_t>(stripes));
     const auto body = [&](const cv::Range& range) {
         std::vector<std::uint8_t> line(3 * std::size_t(src.cols));
-        std::vector<std::uint8_t> known(std::size_t(src.cols));
+        std::vector<int> fresh(std::size_t(src.cols));
         for (int stripe = range.start; stripe < range.end; ++stripe) {
             const int lastRow = std::min(src.rows, (stripe + 1) * kRowsPerStripe);
             for (int row = stripe * kRowsPerStripe; row < lastRow; ++row)
                 mapRow(src.ptr<std::uint8_t>(row), dst.ptr<std::uint8_t>(row), row, src.cols,
-                       formula, table, rest[std::size_t(stripe)], line.data(), known.data());
+                       formula, table, rest[std::size_t(stripe)], line.data(), fresh.data());
         }
     };
     if (onThisThread)
