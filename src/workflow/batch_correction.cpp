@@ -40,6 +40,12 @@ constexpr int kMostWorkers = 4;
 // Photos taken ahead beyond one per worker, so that no worker waits on the writer.
 constexpr std::size_t kSpareHeld = 2;
 
+// More photos may be taken ahead while their files add up to at most this
+// much, so that a slow photo (the first meets the most new colours) leaves
+// no worker idle behind it. Their encodings are what is held meanwhile.
+constexpr std::uintmax_t kAheadBytes = 48 * 1024 * 1024;
+constexpr std::size_t kMostAhead = 16;
+
 // A lone photo of fewer bytes is done on the calling thread: threads would
 // cost more than the photo, and it is done long before a window misses an event.
 constexpr std::uintmax_t kInlineBytes = 256 * 1024;
@@ -281,12 +287,23 @@ struct BatchState {
     std::condition_variable changed;
     std::vector<Entry> entries;  // by listing index, from read and corrected to written
     std::vector<char> ready;     // the entry waits for the writer
+    std::vector<std::uintmax_t> bytesBefore;  // file bytes of the listed photos before each
     std::size_t nextToRead = 0;
     std::size_t written = 0;  // entries written or told, in listing order
     bool finished = false;    // the writer is done or gave up
     bool stopped = false;     // nobody starts another photo
     std::exception_ptr error;
 };
+
+// True when the next listed photo may be started: few enough photos, or few
+// enough of their file bytes, lie between it and the writer.
+bool mayStartNext(const BatchState& state, std::size_t heldPhotos) {
+    const std::size_t next = state.nextToRead;
+    const std::size_t ahead = next - state.written;
+    return ahead < heldPhotos ||
+           (ahead < kMostAhead &&
+            state.bytesBefore[next + 1] - state.bytesBefore[state.written] <= kAheadBytes);
+}
 
 // Takes listed photos one by one and hands each over read, corrected and encoded.
 void photoWorker(BatchState& state, const std::vector<std::string>& files,
@@ -298,7 +315,7 @@ void photoWorker(BatchState& state, const std::vector<std::string>& files,
             std::unique_lock<std::mutex> lock(state.mutex);
             state.changed.wait(lock, [&] {
                 return state.stopped || state.nextToRead >= files.size() ||
-                       state.nextToRead < state.written + heldPhotos;
+                       mayStartNext(state, heldPhotos);
             });
             if (state.stopped || state.nextToRead >= files.size()) return;
             index = state.nextToRead++;
@@ -387,6 +404,13 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     BatchState state;
     state.entries.resize(files.size());
     state.ready.assign(files.size(), 0);
+    state.bytesBefore.assign(1, 0);
+    for (const std::string& file : files) {
+        std::error_code unknown;
+        const std::uintmax_t bytes = std::filesystem::file_size(file, unknown);
+        // a size that cannot be read counts as the whole allowance
+        state.bytesBefore.push_back(state.bytesBefore.back() + (unknown ? kAheadBytes : bytes));
+    }
     {
         BatchThreads threads{state, {}};
         for (std::size_t i = 0; i < workers; ++i)
