@@ -1,19 +1,20 @@
 // Applies the fitted correction to every photo of Photos and writes each one
 // under its own name into ccPhotos. Input photos are only ever read.
 //
-// Photo workers, one per core and one more, each take the next listed photo
-// and read, correct and encode it, all on their own thread: the codec's two
-// halves are most of the work and run side by side this way, and corrections
-// share one colour table. A JPEG written as a JPEG goes band by band from file
-// bytes to file bytes; any other photo is decoded whole. One writer thread
-// writes the encoded files in listing order and tells about each. The calling
-// thread only waits and reports progress, so a window it owns keeps
-// answering. A worker starts a photo only while fewer than workers +
-// kSpareHeld are taken and not yet written, which bounds the encoded files
-// held at once. Every line comes in listing order, and an error thrown for
-// one photo stops the batch there: the photos before it are written, none
-// after it, and the error is rethrown on the calling thread, exactly as if the
-// photos went one by one.
+// Photo workers, one per core and one more, each take a listed photo and read,
+// correct and encode it, all on their own thread: the codec's two halves are
+// most of the work and run side by side this way, and corrections share one
+// colour table. A JPEG written as a JPEG goes band by band from file bytes to
+// file bytes; any other photo is decoded whole. One writer thread writes the
+// encoded files in listing order and tells about each. The calling thread
+// only waits and reports progress, so a window it owns keeps answering. A
+// worker starts only a photo close enough behind the writer (a few photos,
+// or a few tens of MiB of files), which bounds the encoded files held at
+// once, and the largest file among those, so that the batch ends on small
+// ones. Every line comes in listing order, and an error thrown for one photo
+// stops the batch there: the photos before it are written, none after it,
+// and the error is rethrown on the calling thread, exactly as if the photos
+// went one by one.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -288,21 +289,35 @@ struct BatchState {
     std::vector<Entry> entries;  // by listing index, from read and corrected to written
     std::vector<char> ready;     // the entry waits for the writer
     std::vector<std::uintmax_t> bytesBefore;  // file bytes of the listed photos before each
-    std::size_t nextToRead = 0;
+    std::vector<char> taken;     // a worker has started the photo
+    std::size_t untaken = 0;
     std::size_t written = 0;  // entries written or told, in listing order
     bool finished = false;    // the writer is done or gave up
     bool stopped = false;     // nobody starts another photo
     std::exception_ptr error;
 };
 
-// True when the next listed photo may be started: few enough photos, or few
-// enough of their file bytes, lie between it and the writer.
-bool mayStartNext(const BatchState& state, std::size_t heldPhotos) {
-    const std::size_t next = state.nextToRead;
-    const std::size_t ahead = next - state.written;
+// True when listed photo `index` lies close enough behind the writer to be
+// started: few enough photos, or few enough of their file bytes, between.
+bool closeToWriter(const BatchState& state, std::size_t index, std::size_t heldPhotos) {
+    const std::size_t ahead = index - state.written;
     return ahead < heldPhotos ||
            (ahead < kMostAhead &&
-            state.bytesBefore[next + 1] - state.bytesBefore[state.written] <= kAheadBytes);
+            state.bytesBefore[index + 1] - state.bytesBefore[state.written] <= kAheadBytes);
+}
+
+// The photo to start next: the largest file not yet taken among those close
+// enough behind the writer, so that small photos are left for the end, when
+// they keep every core busy. The listing's length when none may start now.
+std::size_t nextToStart(const BatchState& state, std::size_t heldPhotos) {
+    const std::size_t none = state.taken.size();
+    const auto bytesOf = [&](std::size_t i) {
+        return state.bytesBefore[i + 1] - state.bytesBefore[i];
+    };
+    std::size_t best = none;
+    for (std::size_t i = state.written; i < none && closeToWriter(state, i, heldPhotos); ++i)
+        if (!state.taken[i] && (best == none || bytesOf(i) > bytesOf(best))) best = i;
+    return best;
 }
 
 // Takes listed photos one by one and hands each over read, corrected and encoded.
@@ -310,15 +325,17 @@ void photoWorker(BatchState& state, const std::vector<std::string>& files,
                  const std::string& outputFolder, std::size_t heldPhotos,
                  cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache, PhotoBlock& block) {
     for (;;) {
-        std::size_t index = 0;
+        std::size_t index = files.size();
         {
             std::unique_lock<std::mutex> lock(state.mutex);
             state.changed.wait(lock, [&] {
-                return state.stopped || state.nextToRead >= files.size() ||
-                       mayStartNext(state, heldPhotos);
+                if (state.stopped || state.untaken == 0) return true;
+                index = nextToStart(state, heldPhotos);
+                return index < files.size();
             });
-            if (state.stopped || state.nextToRead >= files.size()) return;
-            index = state.nextToRead++;
+            if (state.stopped || state.untaken == 0) return;
+            state.taken[index] = 1;
+            state.untaken--;
         }
         Entry entry = processEntry(files[index], outputFolder, model, cache, &block);
         std::lock_guard<std::mutex> lock(state.mutex);
@@ -404,6 +421,8 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     BatchState state;
     state.entries.resize(files.size());
     state.ready.assign(files.size(), 0);
+    state.taken.assign(files.size(), 0);
+    state.untaken = files.size();
     state.bytesBefore.assign(1, 0);
     for (const std::string& file : files) {
         std::error_code unknown;
