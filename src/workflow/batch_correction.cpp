@@ -5,16 +5,16 @@
 // correct and encode it, all on their own thread: the codec's two halves are
 // most of the work and run side by side this way, and corrections share one
 // colour table. A JPEG written as a JPEG goes band by band from file bytes to
-// file bytes; any other photo is decoded whole. One writer thread writes the
-// encoded files in listing order and tells about each. The calling thread
-// only waits and reports progress, so a window it owns keeps answering. A
-// worker starts only a photo close enough behind the writer (a few photos,
-// or a few tens of MiB of files), which bounds the encoded files held at
-// once, and the largest file among those, so that the batch ends on small
-// ones. Every line comes in listing order, and an error thrown for one photo
-// stops the batch there: the photos before it are written, none after it,
-// and the error is rethrown on the calling thread, exactly as if the photos
-// went one by one.
+// file bytes; any other photo is decoded whole. Each worker puts its photo's
+// file on disk under a temporary name; one writer thread renames them into
+// place in listing order and tells about each. The calling thread only waits
+// and reports progress, so a window it owns keeps answering. A worker starts
+// only a photo close enough behind the writer (a few photos, or a few tens of
+// MiB of files), which bounds the files waiting for their turn, and the
+// largest file among those, so that the batch ends on small ones. Every line
+// comes in listing order, and an error thrown for one photo stops the batch
+// there: the photos before it are written, none after it, and the error is
+// rethrown on the calling thread, exactly as if the photos went one by one.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -43,7 +43,7 @@ constexpr std::size_t kSpareHeld = 2;
 
 // More photos may be taken ahead while their files add up to at most this
 // much, so that a slow photo (the first meets the most new colours) leaves
-// no worker idle behind it. Their encodings are what is held meanwhile.
+// no worker idle behind it. Their finished files wait on disk meanwhile.
 constexpr std::uintmax_t kAheadBytes = 48 * 1024 * 1024;
 constexpr std::size_t kMostAhead = 16;
 
@@ -116,6 +116,7 @@ struct Entry {
     std::string output;        // its name in ccPhotos
     cv::Mat image;             // the decoded photo, corrected in place
     std::string encoded;       // ...then encoded for its file in ccPhotos
+    std::string temporary;     // ...then complete on disk there, for the writer to rename
     std::string skipReason;    // set when the entry is told and left out
     std::string unwritten;     // the line told instead of writing a corrected photo
     bool failed = false;       // ...and the run is then incomplete
@@ -238,8 +239,24 @@ void encodeEntry(Entry& entry) {
     entry.image.release();
 }
 
-// Reads, corrects and encodes one listed photo: a JPEG written as a JPEG band
-// by band where it allows, any other photo decoded whole into `block`.
+// Puts a corrected photo's encoding on disk beside its file, complete, so
+// that the writer has only to rename it; or keeps the line that tells why not.
+// Workers do this side by side, so the batch does not end waiting on the
+// writer's fsyncs one after another.
+void stageEntry(Entry& entry) {
+    if (entry.error || !entry.skipReason.empty() || !entry.unwritten.empty()) return;
+    try {
+        WriteResult result;
+        entry.temporary = writeTemporary(entry.output, entry.encoded, nullptr, result);
+        if (entry.temporary.empty()) entry.unwritten = notWrittenLine(entry.output, result);
+    } catch (...) {
+        entry.error = std::current_exception();
+    }
+    entry.encoded = std::string();
+}
+
+// Reads, corrects, encodes and stages one listed photo: a JPEG written as a
+// JPEG band by band where it allows, any other photo decoded whole into `block`.
 Entry processEntry(const std::string& file, const std::string& outputFolder,
                    cv::ccm::ColorCorrectionModel& model, CorrectionCache& cache,
                    PhotoBlock* block = nullptr) {
@@ -247,21 +264,24 @@ Entry processEntry(const std::string& file, const std::string& outputFolder,
     Entry entry = readEntry(file, bytes);
     entry.output = outputFolder + fileNameOf(file);
     if (!entry.skipReason.empty() || entry.error) return entry;
+    bool inBands = false;
     try {
         // the whole-image way meets any error of a band, and tells it as usual
-        if (correctJpegInBands(bytes, entry.output, model, cache, entry.encoded, block))
-            return entry;
+        inBands = correctJpegInBands(bytes, entry.output, model, cache, entry.encoded, block);
     } catch (...) {
     }
-    entry.encoded.clear();
-    decodeEntry(entry, bytes, block);
-    bytes = std::vector<std::uint8_t>();
-    correctEntry(entry, model, cache);
-    encodeEntry(entry);
+    if (!inBands) {
+        entry.encoded.clear();
+        decodeEntry(entry, bytes, block);
+        bytes = std::vector<std::uint8_t>();
+        correctEntry(entry, model, cache);
+        encodeEntry(entry);
+    }
+    stageEntry(entry);
     return entry;
 }
 
-// Tells a skipped entry or writes a corrected one, and counts it. Runs on the
+// Tells a skipped entry or puts a corrected one in place, and counts it. Runs on the
 // writer thread, in listing order, so lines and errors come in that order.
 void writeEntry(Entry& entry, BatchReport& report) {
     if (entry.error) std::rethrow_exception(entry.error);
@@ -274,10 +294,15 @@ void writeEntry(Entry& entry, BatchReport& report) {
     } else if (!entry.unwritten.empty()) {
         std::cout << entry.unwritten << std::endl;
         report.failed++;
-    } else if (writeWholeFile(entry.output, entry.encoded)) {
-        report.corrected++;
     } else {
-        report.failed++;
+        const WriteResult result = moveIntoPlace(entry.temporary, entry.output);
+        entry.temporary.clear();
+        if (result.outcome == WriteOutcome::Written) {
+            report.corrected++;
+        } else {
+            std::cout << notWrittenLine(entry.output, result) << std::endl;
+            report.failed++;
+        }
     }
     entry = Entry();
 }
@@ -385,6 +410,9 @@ struct BatchThreads {
         }
         for (std::thread& thread : threads)
             if (thread.joinable()) thread.join();
+        // photos done after one that stopped the batch are never put in place
+        for (const Entry& entry : state.entries)
+            if (!entry.temporary.empty()) platform::removeFile(entry.temporary);
     }
 };
 

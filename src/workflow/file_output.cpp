@@ -45,8 +45,15 @@ std::string folderOf(const std::string& path) {
     return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-// Writes `bytes` to a new temporary file beside `path`; "" and the reason
-// when that fails (no temporary file is then left).
+WriteResult renameFailure() {
+    int renameError = errno ? errno : EIO;
+    if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST)
+        return {WriteOutcome::Failed, "a folder of that name is in the way"};
+    return {WriteOutcome::Failed, std::strerror(renameError)};
+}
+
+}  // namespace
+
 std::string writeTemporary(const std::string& path, const std::string& bytes,
                            const StreamOpener& open, WriteResult& result) {
     const std::string temporary = temporaryPathFor(path);
@@ -70,15 +77,6 @@ std::string writeTemporary(const std::string& path, const std::string& bytes,
     }
     return temporary;
 }
-
-WriteResult renameFailure() {
-    int renameError = errno ? errno : EIO;
-    if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST)
-        return {WriteOutcome::Failed, "a folder of that name is in the way"};
-    return {WriteOutcome::Failed, std::strerror(renameError)};
-}
-
-}  // namespace
 
 std::string fileNameOf(const std::string& path) {
     const std::size_t separator = lastSeparator(path);
@@ -122,17 +120,19 @@ int removeLeftTemporaries(const std::string& folder) {
     return removed;
 }
 
+WriteResult moveIntoPlace(const std::string& temporary, const std::string& path) {
+    errno = 0;
+    if (platform::replaceFile(temporary, path)) return {};
+    const WriteResult result = renameFailure();
+    platform::removeFile(temporary);
+    return result;
+}
+
 WriteResult replaceFileContents(const std::string& path, const std::string& bytes,
                                 const StreamOpener& open) {
     WriteResult result;
     const std::string temporary = writeTemporary(path, bytes, open, result);
-    if (temporary.empty()) return result;
-    errno = 0;
-    if (!platform::replaceFile(temporary, path)) {
-        result = renameFailure();
-        platform::removeFile(temporary);
-    }
-    return result;
+    return temporary.empty() ? result : moveIntoPlace(temporary, path);
 }
 
 WriteResult replaceFilesTogether(const std::vector<FileContents>& files, std::size_t& failedIndex,
@@ -223,10 +223,14 @@ std::string encodeImageFile(const std::string& path, const cv::Mat& image, std::
     return {};
 }
 
+std::string notWrittenLine(const std::string& path, const WriteResult& result) {
+    return "Could not write " + path + ": " + result.reason;
+}
+
 bool writeWholeFile(const std::string& path, const std::string& bytes) {
     WriteResult result = replaceFileContents(path, bytes);
     if (result.outcome != WriteOutcome::Written) {
-        std::cout << "Could not write " << path << ": " << result.reason << std::endl;
+        std::cout << notWrittenLine(path, result) << std::endl;
         return false;
     }
     return true;

@@ -384,6 +384,15 @@ struct WriteResult {
 WriteResult replaceFileContents(const std::string& path, const std::string& bytes,
                                 const StreamOpener& open = nullptr);
 
+// The two steps of replaceFileContents, for a caller that gets files ready on
+// several threads and puts them in place in its own order. writeTemporary
+// leaves `bytes` complete on disk beside `path` and returns that file's name,
+// or "" and the reason (no file is then left); moveIntoPlace renames it over
+// `path`, and removes it when that fails.
+std::string writeTemporary(const std::string& path, const std::string& bytes,
+                           const StreamOpener& open, WriteResult& result);
+WriteResult moveIntoPlace(const std::string& temporary, const std::string& path);
+
 struct FileContents {
     std::string path;
     std::string bytes;
@@ -423,8 +432,9 @@ bool writeImageFile(const std::string& path, const cv::Mat& image);
 std::string encodeImageFile(const std::string& path, const cv::Mat& image, std::string& bytes);
 
 // Replaces the file with `bytes` as replaceFileContents does; prints one line
-// naming the file on failure.
+// naming the file on failure, notWrittenLine's.
 bool writeWholeFile(const std::string& path, const std::string& bytes);
+std::string notWrittenLine(const std::string& path, const WriteResult& result);
 
 // ---------------------------------------------------------------------------
 // LUT check: the cube file as written, applied to the chart photo and to every

@@ -235,6 +235,10 @@ TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
     }
     EXPECT_FALSE(fs::exists(root / "ccPhotos" / "b_notes.txt"));
     EXPECT_FALSE(fs::exists(root / "ccPhotos" / "d.raw"));
+    // every photo went to disk under a temporary name first; none is left
+    for (const auto& item : fs::directory_iterator(root / "ccPhotos"))
+        EXPECT_EQ(item.path().filename().string().rfind(".tintsmith-", 0), std::string::npos)
+            << item.path();
 }
 
 // A small one is done without threads, a large one by the workers.
