@@ -358,8 +358,8 @@ void benchBatch(const Options& options, const PhotoSet& photos,
     if (peak > 0)
         std::printf(
             "  memory: peak resident %.0f MiB during the batch of 30 (%.0f MiB before it);\n"
-            "  bound: table 64 MiB + a decoded photo (34 MiB here) and its encoder per worker\n"
-            "  (cores + 1, at most 4) + (workers + 2) encoded files\n",
+            "  bound: table 64 MiB + per worker (cores + 1, at most 4) a decoded photo (34 MiB\n"
+            "  here; sixteen rows for a JPEG in bands) and its encoding\n",
             peak, before);
 
     // photos alone: a small one takes the plain sequence's own steps without
