@@ -116,7 +116,7 @@ struct Entry {
     std::string output;        // its name in ccPhotos
     cv::Mat image;             // the decoded photo, corrected in place
     std::string encoded;       // ...then encoded for its file in ccPhotos
-    std::string temporary;     // ...then complete on disk there, for the writer to rename
+    std::string temporary;     // ...then on disk there, complete, for the writer to rename
     std::string skipReason;    // set when the entry is told and left out
     std::string unwritten;     // the line told instead of writing a corrected photo
     bool failed = false;       // ...and the run is then incomplete
@@ -281,8 +281,8 @@ Entry processEntry(const std::string& file, const std::string& outputFolder,
     return entry;
 }
 
-// Tells a skipped entry or puts a corrected one in place, and counts it. Runs on the
-// writer thread, in listing order, so lines and errors come in that order.
+// Tells a skipped entry or puts a corrected one in place, and counts it. Runs
+// on the writer thread, in listing order, so lines and errors come in that order.
 void writeEntry(Entry& entry, BatchReport& report) {
     if (entry.error) std::rethrow_exception(entry.error);
     if (!entry.skipReason.empty()) {
@@ -314,7 +314,7 @@ struct BatchState {
     std::vector<Entry> entries;  // by listing index, from read and corrected to written
     std::vector<char> ready;     // the entry waits for the writer
     std::vector<std::uintmax_t> bytesBefore;  // file bytes of the listed photos before each
-    std::vector<char> taken;     // a worker has started the photo
+    std::vector<char> taken;                  // a worker has started the photo
     std::size_t untaken = 0;
     std::size_t written = 0;  // entries written or told, in listing order
     bool finished = false;    // the writer is done or gave up
