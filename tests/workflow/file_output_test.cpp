@@ -34,6 +34,14 @@ TEST_F(FileOutput, ReplacesAnOldFileWhole) {
     EXPECT_EQ(result.outcome, WriteOutcome::Written);
     EXPECT_EQ(read("a.txt"), "new");
     EXPECT_EQ(entries(), 1);  // no temporary file remains
+
+    // the same in two steps: the old file stays whole until the rename
+    const std::string temporary = writeTemporary(folder + "a.txt", "newer", nullptr, result);
+    ASSERT_FALSE(temporary.empty());
+    EXPECT_EQ(read("a.txt"), "new");
+    EXPECT_EQ(moveIntoPlace(temporary, folder + "a.txt").outcome, WriteOutcome::Written);
+    EXPECT_EQ(read("a.txt"), "newer");
+    EXPECT_EQ(entries(), 1);
 }
 
 // /dev/full accepts the open and fails the write with ENOSPC, like a full disk.
