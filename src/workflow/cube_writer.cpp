@@ -141,7 +141,11 @@ bool writeLutFiles(const cv::Mat& lut, const std::string& pngPath, const std::st
     } else {
         std::cout << "File Not Opened" << std::endl;
         std::cout << "Could not write " << cubePath << ": " << result.reason
-                  << "; both LUT files were left as they were, so they still match" << std::endl;
+                  << (result.mismatched
+                          ? "; the LUT image was already replaced and its older one could "
+                            "not be put back, so the two files do not match"
+                          : "; both LUT files were left as they were, so they still match")
+                  << std::endl;
     }
     return false;
 }

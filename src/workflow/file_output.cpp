@@ -120,6 +120,22 @@ int removeLeftTemporaries(const std::string& folder) {
     return removed;
 }
 
+bool readWholeFile(const std::string& path, std::string& content, std::string& why) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        why = std::strerror(errno);
+        return false;
+    }
+    content.clear();
+    char buffer[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
+    bool ok = !std::ferror(file);
+    std::fclose(file);
+    if (!ok) why = "the file could not be read";
+    return ok;
+}
+
 WriteResult moveIntoPlace(const std::string& temporary, const std::string& path) {
     errno = 0;
     if (platform::replaceFile(temporary, path)) return {};
@@ -139,18 +155,28 @@ WriteResult replaceFilesTogether(const std::vector<FileContents>& files, std::si
                                  const StreamOpener& open) {
     // every file complete on the disk before any of them replaces its old one
     std::vector<std::string> temporaries;
+    // what each file but the last held, so that one already replaced can be
+    // put back when a later one cannot (on Windows, a file another program
+    // holds open cannot be replaced)
+    enum class Before { Absent, Kept, Unread };
+    std::vector<Before> was(files.size(), Before::Absent);
+    std::vector<std::string> before(files.size());
     WriteResult result;
     auto discard = [&] {
         for (const std::string& temporary : temporaries) platform::removeFile(temporary);
     };
     for (failedIndex = 0; failedIndex < files.size(); ++failedIndex) {
+        const std::string& path = files[failedIndex].path;
         std::error_code error;
-        if (std::filesystem::is_directory(std::filesystem::path(files[failedIndex].path), error)) {
+        if (std::filesystem::is_directory(std::filesystem::path(path), error)) {
             discard();
             return {WriteOutcome::Failed, "a folder of that name is in the way"};
         }
-        std::string temporary =
-            writeTemporary(files[failedIndex].path, files[failedIndex].bytes, open, result);
+        std::string why;
+        if (failedIndex + 1 < files.size() && std::filesystem::exists(path, error))
+            was[failedIndex] =
+                readWholeFile(path, before[failedIndex], why) ? Before::Kept : Before::Unread;
+        std::string temporary = writeTemporary(path, files[failedIndex].bytes, open, result);
         if (temporary.empty()) {
             discard();
             return result;
@@ -159,11 +185,18 @@ WriteResult replaceFilesTogether(const std::vector<FileContents>& files, std::si
     }
     for (failedIndex = 0; failedIndex < files.size(); ++failedIndex) {
         errno = 0;
-        if (!platform::replaceFile(temporaries[failedIndex], files[failedIndex].path)) {
-            result = renameFailure();
-            discard();
-            return result;
+        if (platform::replaceFile(temporaries[failedIndex], files[failedIndex].path)) continue;
+        result = renameFailure();
+        discard();
+        for (std::size_t i = 0; i < failedIndex; ++i) {
+            if (was[i] == Before::Absent)
+                platform::removeFile(files[i].path);
+            else if (was[i] == Before::Unread ||
+                     replaceFileContents(files[i].path, before[i], open).outcome !=
+                         WriteOutcome::Written)
+                result.mismatched = true;
         }
+        return result;
     }
     return {};
 }

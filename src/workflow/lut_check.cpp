@@ -4,7 +4,6 @@
 // Sections: colour difference · cube text and its application · the patches ·
 // the CSV · the picture · writing both files.
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -233,26 +232,6 @@ void drawTile(cv::Mat& picture, cv::Rect cell, int number, const PatchCheck& pat
     x += drawText(picture, formatFixed(patch.before, 1) + " -> ", {x, y}, scale, kText);
     drawText(picture, formatFixed(patch.afterCube, 1), {x, y}, scale,
              differenceColour(patch.afterCube), 2);
-}
-
-// ---------------------------------------------------------------------------
-// Writing.
-// ---------------------------------------------------------------------------
-
-bool readWholeFile(const std::string& path, std::string& content, std::string& why) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        why = std::strerror(errno);
-        return false;
-    }
-    content.clear();
-    char buffer[1 << 16];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
-    bool ok = !std::ferror(file);
-    std::fclose(file);
-    if (!ok) why = "the file could not be read";
-    return ok;
 }
 
 }  // namespace

@@ -375,7 +375,8 @@ enum class WriteOutcome { Written, NotOpened, Failed };
 
 struct WriteResult {
     WriteOutcome outcome = WriteOutcome::Written;
-    std::string reason;  // the system's words when not written
+    std::string reason;       // the system's words when not written
+    bool mismatched = false;  // files written together: one replaced could not be put back
 };
 
 // Writes `bytes` to a temporary file beside `path` and renames it over `path`
@@ -401,9 +402,14 @@ struct FileContents {
 // As replaceFileContents for several files that belong together: all are
 // written to temporary files first, and only when every one is complete do
 // they replace the old ones. On failure `failedIndex` names the file and none
-// of the old files has changed.
+// of the old files has changed: one already replaced when a later one cannot
+// be gets its old contents back (`mismatched` when that fails too).
 WriteResult replaceFilesTogether(const std::vector<FileContents>& files, std::size_t& failedIndex,
                                  const StreamOpener& open = nullptr);
+
+// Reads a whole file into `content`; false and the system's words in `why`
+// when it cannot be opened or read.
+bool readWholeFile(const std::string& path, std::string& content, std::string& why);
 
 // The temporary file beside `path`: .tintsmith-<process>-<n>.tmp in the same
 // folder, short whatever the length of the name it stands for.

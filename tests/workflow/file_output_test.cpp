@@ -68,6 +68,33 @@ TEST_F(FileOutput, AFolderInTheWayFailsAndLeavesNoTemporaryFile) {
     EXPECT_EQ(entries(), 0);  // glob lists files only: the folder is not counted
 }
 
+// The cube cannot replace its old file once the PNG has replaced its own (a
+// folder takes its place meanwhile, as another program holding it open does on
+// Windows): the PNG gets its old bytes back, or goes when it was new.
+TEST_F(FileOutput, FilesTogetherPutTheFirstBackWhenALaterOneCannotBeReplaced) {
+    const std::string png = folder + "cc_LUT.png", cube = folder + "cc_LUT.cube";
+    for (const bool oldPng : {true, false}) {
+        SCOPED_TRACE(oldPng);
+        std::filesystem::remove(cube);  // the folder the last round left
+        std::filesystem::remove(png);
+        if (oldPng) std::ofstream(png) << "old png";
+        int opened = 0;
+        const StreamOpener opener = [&](const std::string& path) {
+            if (opened++ == 1) std::filesystem::create_directory(cube);  // after its check
+            return std::fopen(path.c_str(), "wb");
+        };
+        std::size_t failed = 0;
+        const WriteResult result =
+            replaceFilesTogether({{png, "new png"}, {cube, "new cube"}}, failed, opener);
+        EXPECT_EQ(result.outcome, WriteOutcome::Failed);
+        EXPECT_EQ(result.reason, "a folder of that name is in the way");
+        EXPECT_EQ(failed, 1u);
+        EXPECT_EQ(std::filesystem::exists(png), oldPng);
+        EXPECT_EQ(oldPng ? read("cc_LUT.png") : "", oldPng ? "old png" : "");
+        EXPECT_EQ(entries(), oldPng ? 1 : 0);  // no temporary file remains
+    }
+}
+
 TEST_F(FileOutput, AMissingFolderIsNotOpened) {
     EXPECT_EQ(replaceFileContents(folder + "no/such.txt", "x").outcome, WriteOutcome::NotOpened);
 }
