@@ -271,7 +271,6 @@ Entry processEntry(const std::string& file, const std::string& outputFolder,
     } catch (...) {
     }
     if (!inBands) {
-        entry.encoded.clear();
         decodeEntry(entry, bytes, block);
         bytes = std::vector<std::uint8_t>();
         correctEntry(entry, model, cache);
@@ -294,15 +293,10 @@ void writeEntry(Entry& entry, BatchReport& report) {
     } else if (!entry.unwritten.empty()) {
         std::cout << entry.unwritten << std::endl;
         report.failed++;
+    } else if (writtenOrTold(entry.output, moveIntoPlace(entry.temporary, entry.output))) {
+        report.corrected++;
     } else {
-        const WriteResult result = moveIntoPlace(entry.temporary, entry.output);
-        entry.temporary.clear();
-        if (result.outcome == WriteOutcome::Written) {
-            report.corrected++;
-        } else {
-            std::cout << notWrittenLine(entry.output, result) << std::endl;
-            report.failed++;
-        }
+        report.failed++;
     }
     entry = Entry();
 }

@@ -202,8 +202,9 @@ WriteResult replaceFilesTogether(const std::vector<FileContents>& files, std::si
 }
 
 std::string lowercaseExtension(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
+    const std::string name = fileNameOf(path);
+    const std::size_t dot = name.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
     for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
     return extension;
 }
@@ -260,13 +261,14 @@ std::string notWrittenLine(const std::string& path, const WriteResult& result) {
     return "Could not write " + path + ": " + result.reason;
 }
 
+bool writtenOrTold(const std::string& path, const WriteResult& result) {
+    if (result.outcome == WriteOutcome::Written) return true;
+    std::cout << notWrittenLine(path, result) << std::endl;
+    return false;
+}
+
 bool writeWholeFile(const std::string& path, const std::string& bytes) {
-    WriteResult result = replaceFileContents(path, bytes);
-    if (result.outcome != WriteOutcome::Written) {
-        std::cout << notWrittenLine(path, result) << std::endl;
-        return false;
-    }
-    return true;
+    return writtenOrTold(path, replaceFileContents(path, bytes));
 }
 
 bool writeImageFile(const std::string& path, const cv::Mat& image) {

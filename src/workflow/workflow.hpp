@@ -422,7 +422,8 @@ int removeLeftTemporaries(const std::string& folder);
 // The part of a path after its last separator ('/'; on Windows also '\').
 std::string fileNameOf(const std::string& path);
 
-// The extension of a path's last dot on, in lower case; "" without a dot.
+// The extension of a path's file name from its last dot on, in lower case;
+// "" without a dot.
 std::string lowercaseExtension(const std::string& path);
 
 // "" when a corrected photo can be written under `path`'s extension in 8-bit
@@ -438,9 +439,11 @@ bool writeImageFile(const std::string& path, const cv::Mat& image);
 std::string encodeImageFile(const std::string& path, const cv::Mat& image, std::string& bytes);
 
 // Replaces the file with `bytes` as replaceFileContents does; prints one line
-// naming the file on failure, notWrittenLine's.
+// naming the file on failure, notWrittenLine's, as writtenOrTold does for a
+// result of its own.
 bool writeWholeFile(const std::string& path, const std::string& bytes);
 std::string notWrittenLine(const std::string& path, const WriteResult& result);
+bool writtenOrTold(const std::string& path, const WriteResult& result);
 
 // ---------------------------------------------------------------------------
 // LUT check: the cube file as written, applied to the chart photo and to every
