@@ -14,7 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "workflow/workflow.hpp"
+#include "bench/export_steps.hpp"
 
 #if !defined(TINTSMITH_SAMPLE_CHART)
 #define TINTSMITH_SAMPLE_CHART "assets/cc.jpg"
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         runs.push_back(timed([&] {
             image = cv::imread(paths.referenceImage, cv::IMREAD_COLOR);
             checkers = detectCharts(image, reference.detectorType);
-            if (!checkers.empty()) exportChart(image, checkers.front(), reference, false, paths);
+            if (!checkers.empty()) exportLut(image, checkers.front(), reference, paths);
         }));
         if (checkers.empty()) {
             std::printf("no chart found in the 12-megapixel cc.jpg\n");
@@ -90,13 +90,14 @@ int main(int argc, char** argv) {
         // the check's own steps, on the same chart with the cube of that run
         image = cv::imread(paths.referenceImage, cv::IMREAD_COLOR);
         cv::Mat measured = measuredPatchColours(checkers.front());
-        FitResult fit = fitModel(measured, reference);
+        Fit fit = fitModel(measured, reference);
         cv::Mat photo;
         LutCheckInput input;
         Cost a = timed([&] { photo = lutCheckPhoto(image); });
         Cost b =
             timed([&] { input = lutCheckInput(photo, measured, reference, *fit.model, fit.loss); });
-        Cost c = timed([&] { writeLutCheck(input, paths); });
+        Cost c =
+            timed([&] { writeLutCheck(input, paths.cube, paths.checkCsv, paths.checkPicture); });
         scale.push_back(a);
         gather.push_back(b);
         files.push_back(c);

@@ -30,8 +30,10 @@
 #include <unistd.h>
 #endif
 
+#include "bench/export_steps.hpp"
 #include "platform/platform.hpp"
-#include "workflow/workflow.hpp"
+#include "workflow/batch/batch.hpp"
+#include "workflow/io/io.hpp"
 
 // The build passes the sample chart photo's absolute path; a bare compile
 // (the Windows syntax check) falls back to the path from the source tree.
@@ -47,9 +49,7 @@ namespace fs = std::filesystem;
 namespace tintsmith {
 namespace {
 
-// ---------------------------------------------------------------------------
-// Options and timing.
-// ---------------------------------------------------------------------------
+// --- Options and timing ------------------------------------------------------
 
 constexpr int kLargeBatch = 30;    // photos in the large batch
 constexpr int kSmallBatch = 6;     // its first photos form the small batch
@@ -126,11 +126,10 @@ void resetPeakResident() {
 #endif
 }
 
-// ---------------------------------------------------------------------------
-// Test photos: 12-megapixel JPEGs cut from the sample chart photo, each with its
-// own framing, white balance and sensor noise, so that they hold as many
-// colours as a camera's photos rather than a few smooth gradients.
-// ---------------------------------------------------------------------------
+// --- Test photos -------------------------------------------------------------
+// 12-megapixel JPEGs cut from the sample chart photo, each with its own
+// framing, white balance and sensor noise, so that they hold as many colours as
+// a camera's photos rather than a few smooth gradients.
 
 // Distinct 24-bit colours, one bit each.
 class ColourCount {
@@ -235,9 +234,7 @@ PhotoSet makePhotos(const cv::Mat& chart, const fs::path& folder) {
 }
 
 // The identity lattice: red level x, green level y, blue level k (the tile).
-// ---------------------------------------------------------------------------
-// Batch correction.
-// ---------------------------------------------------------------------------
+// --- Batch correction --------------------------------------------------------
 
 // The plain sequence photo by photo, as the batch ran before the cache.
 void plainBatch(const std::vector<fs::path>& files, const fs::path& outputFolder,
@@ -383,10 +380,9 @@ void benchBatch(const Options& options, const PhotoSet& photos,
                 plainBig, batchBig, plainBig / batchBig, verdict(plainBig / batchBig >= 1));
 }
 
-// ---------------------------------------------------------------------------
-// Real camera photos: the phone photos of bench/photos and the sample chart
-// photo, with a camera's own noise, colour count and JPEG structure.
-// ---------------------------------------------------------------------------
+// --- Real camera photos ------------------------------------------------------
+// The phone photos of bench/photos and the sample chart photo, with a camera's
+// own noise, colour count and JPEG structure.
 
 bool haveFfmpeg() {
 #if defined(_WIN32)
@@ -490,9 +486,7 @@ void benchRealPhotos(const Options& options, cv::ccm::ColorCorrectionModel& mode
                     peak, before);
 }
 
-// ---------------------------------------------------------------------------
-// Cube file.
-// ---------------------------------------------------------------------------
+// --- Cube file ---------------------------------------------------------------
 
 // Lets the disk finish what earlier steps left pending (freed blocks of a
 // replaced file, for one), so that no timed write pays for another's.
@@ -504,14 +498,15 @@ void settleDisk() {
 
 void rawWrite(const fs::path& path, const std::string& bytes) {
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
-    writeAndSync(file, bytes);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    platform::syncToDisk(file);
     std::fclose(file);
 }
 
 void benchCube(const Options& options, const cv::Mat& lut) {
     std::printf(
         "\n== Cube file (median of %d, each write timed on a settled disk;\n"
-        "   figure = writeCubeLut / raw write + fsync of the same bytes over the last\n"
+        "   figure = the cube writer / raw write + fsync of the same bytes over the last\n"
         "   file, as the cube replaces the last run's; target <= 1.5x)\n",
         options.repeats);
     const fs::path cubePath = options.folder / "cc_LUT.cube";
@@ -519,8 +514,10 @@ void benchCube(const Options& options, const cv::Mat& lut) {
     const fs::path newPath = options.folder / "new.cube";
     const fs::path overwrittenPath = options.folder / "overwritten.cube";
     const std::string text = cubeText(lut);
+    // the cube's part of writing the LUT pair: its text, then its durable write
+    const auto writeCube = [&] { replaceFileContents(cubePath.string(), cubeText(lut)); };
     // every file but the new one exists beforehand, as the cube file does on a second run
-    writeCubeLut(lut, cubePath.string());
+    writeCube();
     replaceFileContents(replacedPath.string(), text);
     rawWrite(overwrittenPath, text);
 
@@ -529,7 +526,7 @@ void benchCube(const Options& options, const cv::Mat& lut) {
         settleDisk();
         building.push_back(timed([&] { cubeText(lut); }));
         settleDisk();
-        writer.push_back(timed([&] { writeCubeLut(lut, cubePath.string()); }));
+        writer.push_back(timed(writeCube));
         settleDisk();
         replacing.push_back(timed([&] { replaceFileContents(replacedPath.string(), text); }));
         settleDisk();
@@ -543,26 +540,24 @@ void benchCube(const Options& options, const cv::Mat& lut) {
         std::printf("  %-62s %8.4f s %6.2fx\n", what, seconds, seconds / raw);
     };
     row("cubeText alone (text of the file)", median(building));
-    row("writeCubeLut (text, write, fsync, rename over the last)", median(writer));
+    row("cube writer (cubeText, write, fsync, rename over the last)", median(writer));
     row("replaceFileContents of the ready text (write, fsync, rename)", median(replacing));
     row("raw write + fsync over the last file (truncated): baseline", raw);
     row("raw write + fsync to a new file, same folder", median(fresh));
     const bool same = text.size() == kCubeBytes && readBytes(cubePath) == text;
     std::printf(
-        "  figure %.2fx (target <= 1.5x); the writer's own part (writeCubeLut /\n"
+        "  figure %.2fx (target <= 1.5x); the writer's own part (cube writer /\n"
         "  replaceFileContents) %.2fx; the file, %zu bytes, is %s%s\n",
         median(writer) / raw, median(writer) / median(replacing), text.size(),
         same ? "byte-identical to the text" : "!! NOT the text",
         verdict(same && median(writer) / raw <= 1.5));
 }
 
-// ---------------------------------------------------------------------------
-// Start-up to the result window.
-// ---------------------------------------------------------------------------
+// --- Start-up to the result window -------------------------------------------
 
 // The steps of a file-source run on a 12-megapixel cc.jpg, each timed, the
-// LUT export being the program's own exportChart. Gives the LUT image it wrote
-// and the path of its cube.
+// LUT export being the program's own steps. Gives the LUT image it wrote and
+// the path of its cube.
 std::pair<cv::Mat, fs::path> benchRun(const Options& options, const cv::Mat& chart) {
     const fs::path documents = options.folder / "Documents";
     fs::create_directories(documents / "Tintsmith");
@@ -594,9 +589,9 @@ std::pair<cv::Mat, fs::path> benchRun(const Options& options, const cv::Mat& cha
     }
     bool complete = false;
     steps.push_back(
-        {"LUT export: exportChart (outline, measure, lattice, fit, infer,\n"
-         "    PNG, cube)",
-         timed([&] { complete = exportChart(image, checkers.front(), reference, false, paths); })});
+        {"LUT export (outline, measure, lattice, fit, infer, PNG, cube,\n"
+         "    check)",
+         timed([&] { complete = exportLut(image, checkers.front(), reference, paths); })});
 
     double total = 0;
     for (const Step& step : steps) total += step.seconds;
@@ -630,8 +625,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
     }
     if (options.folder.empty())
-        options.folder =
-            fs::temp_directory_path() / ("tintsmith_bench" + platform::temporarySuffix());
+        options.folder = fs::temp_directory_path() /
+                         ("tintsmith_bench_" + std::to_string(platform::processId()));
     fs::create_directories(options.folder);
     return true;
 }
@@ -655,9 +650,9 @@ int runBench(int argc, char** argv) {
         std::printf("no chart found in %s\n", TINTSMITH_SAMPLE_CHART);
         return 1;
     }
-    FitResult fit = fitModel(measuredPatchColours(checkers.front()), reference);
-    if (!fit.ok) {
-        std::printf("%s\n", fit.failure.c_str());
+    Fit fit = fitModel(measuredPatchColours(checkers.front()), reference);
+    if (!fit.outcome.done) {
+        std::printf("%s\n", fit.outcome.reason.c_str());
         return 1;
     }
     std::printf("model: fitted on assets/cc.jpg, loss %.2f\n", fit.loss);
@@ -687,6 +682,7 @@ int runBench(int argc, char** argv) {
 }  // namespace tintsmith
 
 int main(int argc, char** argv) {
+    platform::shareWarmHeaps();  // as the program sets it where it starts
     try {
         return tintsmith::runBench(argc, argv);
     } catch (const std::exception& error) {

@@ -14,8 +14,8 @@ class TempFolderTest : public ::testing::Test {
     void SetUp() override {
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
         root = std::filesystem::temp_directory_path() /
-               (std::string("tintsmith_") + test->test_suite_name() + "_" + test->name() +
-                platform::temporarySuffix());
+               (std::string("tintsmith_") + test->test_suite_name() + "_" + test->name() + "_" +
+                std::to_string(platform::processId()));
         std::filesystem::remove_all(root);
         std::filesystem::create_directories(root);
         folder = (root / "").string();

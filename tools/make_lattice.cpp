@@ -3,12 +3,17 @@
 // Usage: tintsmith-make-lattice OUTPUT.png (installed under that name)
 #include <iostream>
 
-#include "workflow/workflow.hpp"
+#include "workflow/io/io.hpp"
+#include "workflow/lut/lut.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::cout << "usage: tintsmith-make-lattice OUTPUT.png" << std::endl;
         return 2;
     }
-    return tintsmith::writeImageFile(argv[1], tintsmith::identityLattice()) ? 0 : 1;
+    const tintsmith::Outcome written =
+        tintsmith::writeImageFile(argv[1], tintsmith::identityLattice());
+    if (!written.done)
+        std::cout << "Could not write " << argv[1] << ": " << written.reason << std::endl;
+    return written.done ? 0 : 1;
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Tintsmith and runs every test: the unit tests, the end-to-end tests of
-# the real program under a private Xvfb display, the formatting, a syntax-only
-# compile of every source file for Windows, the Windows build under Wine, and
-# the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# the real program under a private Xvfb display (which ctest starts), the
+# formatting, a syntax-only compile of every source file for Windows, the
+# Windows build under Wine, and the unit tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/lib/common.sh
@@ -12,18 +13,6 @@ ensure_packages "${kBuildPackages[@]}" googletest libgtest-dev xvfb xdotool x11-
 jobs=$(nproc)
 cmake --preset ci
 cmake --build build -j"$jobs"
-
-# a display of our own, stopped whatever happens: Xvfb picks a free number and
-# writes it to the pipe once it accepts clients; -noreset, because a server
-# that resets when its last client leaves refuses the next client meanwhile
-pipe=$(mktemp -u)
-mkfifo "$pipe"
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp -noreset 3>"$pipe" 2>/dev/null &
-xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-read -r -t 60 display <"$pipe" || { echo "Xvfb did not start"; exit 1; }
-rm -f "$pipe"
-export DISPLAY=":$display"
 
 status=0
 echo "== Formatting (.clang-format)"
@@ -40,7 +29,12 @@ windows_start=$SECONDS
 if bash tools/build_windows.sh; then
     echo "Windows build: $((SECONDS - windows_start)) s"
     wine_start=$SECONDS
-    TINTSMITH="$PWD/build/tintsmith" E2E_TOOL="$PWD/build/tests/e2e/e2e_tool" ASSETS="$PWD/assets" \
+    # a display of its own, stopped whatever happens
+    display_file=$(mktemp)
+    trap 'bash tests/e2e/display.sh stop "$display_file"' EXIT
+    bash tests/e2e/display.sh start "$display_file"
+    E2E_DISPLAY_FILE="$display_file" TINTSMITH="$PWD/build/tintsmith" \
+        E2E_TOOL="$PWD/build/tests/e2e/e2e_tool" ASSETS="$PWD/assets" \
         E2E_LIB="$PWD/tests/e2e/lib.sh" WINDOWS_EXE="$PWD/build-windows/tintsmith.exe" \
         timeout 900 bash tests/windows/wine_test.sh || status=1
     echo "Wine run: $((SECONDS - wine_start)) s"
@@ -50,7 +44,7 @@ fi
 
 echo "== Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset ci-sanitize >/dev/null
-cmake --build build-sanitize -j"$jobs" --target tintsmith_tests
+cmake --build build-sanitize -j"$jobs"
 # the slow unwinder sees through OpenCV's frames, which the suppressions name
 LSAN_OPTIONS=suppressions="$PWD/tools/lsan.supp":print_suppressions=0 \
 ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -1,6 +1,4 @@
 // The Documents folder on systems that follow the XDG user-dirs convention.
-#if !defined(_WIN32)
-
 #include <pwd.h>
 #include <unistd.h>
 #include <climits>
@@ -70,5 +68,3 @@ std::string documentsFolder() {
 }
 
 }  // namespace platform
-
-#endif

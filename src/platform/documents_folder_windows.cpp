@@ -1,6 +1,4 @@
 // The Documents folder as the Windows shell reports it, in the ANSI code page.
-#if defined(_WIN32)
-
 #include <windows.h>  // first: the shell header builds on its types
 
 #include <shlobj.h>
@@ -28,5 +26,3 @@ std::string documentsFolder() {
 }
 
 }  // namespace platform
-
-#endif

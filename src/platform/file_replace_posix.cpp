@@ -1,6 +1,4 @@
 // Durable writes and atomic replacement on POSIX systems.
-#if !defined(_WIN32)
-
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -26,10 +24,4 @@ void removeFile(const std::string& path) {
     std::remove(path.c_str());
 }
 
-std::string temporarySuffix() {
-    return ".tmp" + std::to_string(static_cast<long>(getpid()));
-}
-
 }  // namespace platform
-
-#endif

@@ -1,6 +1,4 @@
 // Durable writes and atomic replacement on Windows.
-#if defined(_WIN32)
-
 #include <io.h>
 #include <process.h>
 #include <windows.h>
@@ -25,10 +23,4 @@ void removeFile(const std::string& path) {
     std::remove(path.c_str());
 }
 
-std::string temporarySuffix() {
-    return ".tmp" + std::to_string(static_cast<long>(_getpid()));
-}
-
 }  // namespace platform
-
-#endif

@@ -1,8 +1,6 @@
 // Memory on POSIX systems: large zeroed blocks as anonymous mappings, on huge
 // pages where the kernel offers them (Linux's transparent huge pages), and the
 // heaps new threads allocate from.
-#if !defined(_WIN32)
-
 #include <cstdint>
 
 #if defined(__GLIBC__)
@@ -56,5 +54,3 @@ void shareWarmHeaps() {
 }
 
 }  // namespace platform
-
-#endif

@@ -1,7 +1,5 @@
 // Large zeroed blocks on Windows: committed pages cost memory only once
 // touched. Large pages need a privilege users rarely hold, so none are asked for.
-#if defined(_WIN32)
-
 #include <windows.h>
 
 #include "platform/platform.hpp"
@@ -19,5 +17,3 @@ void releaseZeroed(void* block, std::size_t /*bytes*/) {
 void shareWarmHeaps() {}  // the C runtime's heap is shared already
 
 }  // namespace platform
-
-#endif

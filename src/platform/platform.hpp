@@ -28,9 +28,6 @@ bool replaceFile(const std::string& from, const std::string& to);
 // Removes a file; failure is ignored (used to clean up temporary files).
 void removeFile(const std::string& path);
 
-// A process-unique suffix for temporary file names.
-std::string temporarySuffix();
-
 // `bytes` zero bytes that cost memory only where touched, on huge pages where
 // the system offers them: touching a few bytes on each of thousands of small
 // pages costs far more than the bytes. Null when refused.

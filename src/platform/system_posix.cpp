@@ -1,6 +1,4 @@
 // Processes, memory and the display on POSIX systems.
-#if !defined(_WIN32)
-
 #include <dlfcn.h>
 #include <unistd.h>
 #include <cerrno>
@@ -81,5 +79,3 @@ std::string missingDisplay() {
 }
 
 }  // namespace platform
-
-#endif

@@ -1,6 +1,4 @@
 // Processes, memory and the display on Windows.
-#if defined(_WIN32)
-
 #include <process.h>
 #include <windows.h>
 #include <string>
@@ -35,5 +33,3 @@ std::string missingDisplay() {
 }
 
 }  // namespace platform
-
-#endif

@@ -1,5 +1,6 @@
 // The result window: the fitted chart shown as soon as it exists, the batch's
 // count in its title while photos are corrected, then a wait for any key.
+#include <cstdint>
 #include <string>
 
 #include <opencv2/highgui.hpp>
@@ -10,15 +11,9 @@
 namespace tintsmith {
 namespace {
 
-constexpr int kResultPollMs = 50;  // how often a closed window is noticed
-
-// The result window, made when there is first something to show in it, so
-// that it never stands empty under its own title while a batch runs.
-struct ResultWindow {
-    bool made = false;
-    bool shown = false;  // an image was shown
-    std::string title;   // the title it bears
-};
+constexpr double kLossFontScale = 2.0;
+constexpr std::uint32_t kLossColour = 0xff0000;  // red
+constexpr int kResultPollMs = 50;                // how often a closed window is noticed
 
 // A new title is set before the window's next round of events, so that the
 // image is never seen under the title it had before.
@@ -33,50 +28,43 @@ void setResultTitle(ResultWindow& window, const std::string& title) {
     window.title = title;
 }
 
-void showResult(ResultWindow& window, const cv::Mat& image, const std::string& title) {
+}  // namespace
+
+void drawLoss(cv::Mat& image, double loss) {
+    ui::formattedText(image, 10, 10, kLossFontScale, kLossColour, "Loss: %.1f", loss);
+}
+
+std::string batchTitle(int done, int total) {
+    return "Correcting photos: " + std::to_string(done) + " of " + std::to_string(total);
+}
+
+void showResult(ResultWindow& window, const cv::Mat& image, const std::string& title, bool now) {
     setResultTitle(window, title);
     ui::endFrame();
     cv::imshow(kResultTitle, image);
     window.shown = true;
+    if (now) cv::waitKey(1);
 }
 
-}  // namespace
+void showBatchProgress(ResultWindow& window, const cv::Mat& image, int done, int total) {
+    if (window.shown)
+        setResultTitle(window, batchTitle(done, total));
+    else
+        showResult(window, image, batchTitle(done, total));
+    cv::waitKey(1);  // the window's events; a key pressed during the batch is dropped
+}
 
-int runResultPhase(cv::Mat& image, const CheckerList& checkers, const ChartReference& reference,
-                   bool batchMode, const WorkingPaths& paths) {
-    ResultWindow window;
-    ExportProgress progress;
-    // without a batch the fitted chart shows at once; with one, under its count
-    progress.fitted = [&] {
-        if (batchMode) return;
-        showResult(window, image, kResultTitle);
-        cv::waitKey(1);
-    };
-    progress.photos = [&](int done, int total) {
-        const std::string title =
-            "Correcting photos: " + std::to_string(done) + " of " + std::to_string(total);
-        if (window.shown)
-            setResultTitle(window, title);
-        else
-            showResult(window, image, title);
-        cv::waitKey(1);  // the window's events; a key pressed during the batch is dropped
-    };
-    progress.photosDone = [&] {
-        if (!window.made) return;
-        cv::waitKey(1);
-        setResultTitle(window, kResultTitle);
-    };
+void endBatchProgress(ResultWindow& window) {
+    if (!window.made) return;
+    cv::waitKey(1);
+    setResultTitle(window, kResultTitle);
+}
 
-    bool complete = true;
-    for (const auto& checker : checkers) {
-        if (!exportChart(image, checker, reference, batchMode, paths, progress)) complete = false;
-        showResult(window, image, kResultTitle);
-    }
+void waitForAnyKey() {
     // any key ends it, and so does closing the window
     while (cv::waitKey(kResultPollMs) == -1 && !windowClosed(kResultTitle)) {
     }
     cv::destroyAllWindows();
-    return complete ? kExitDone : kExitIncomplete;
 }
 
 }  // namespace tintsmith

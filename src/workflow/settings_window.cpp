@@ -3,6 +3,7 @@
 #include <opencv2/highgui.hpp>
 
 #include "ui/ui.hpp"
+#include "workflow/chart/chart.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {

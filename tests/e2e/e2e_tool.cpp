@@ -23,7 +23,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "workflow/workflow.hpp"
+#include "workflow/lut/lut.hpp"
 
 namespace {
 

@@ -6,6 +6,11 @@ set -uo pipefail
 : "${TINTSMITH:?path of the program}"
 : "${E2E_TOOL:?path of the e2e tool}"
 : "${ASSETS:?path of the assets folder}"
+# the private display the ctest fixture started (display.sh), else the caller's
+if [ -n "${E2E_DISPLAY_FILE:-}" ]; then
+    read -r number _ <"$E2E_DISPLAY_FILE" || { echo "FAIL: no test display"; exit 1; }
+    export DISPLAY=":$number"
+fi
 : "${DISPLAY:?the tests need a display}"
 
 PID=""

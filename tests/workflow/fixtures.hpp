@@ -1,5 +1,5 @@
 // What the workflow tests share: the sample chart photo with the model fitted on
-// it, and made-up photos.
+// it (detected and fitted once per test process), and made-up photos.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "workflow/workflow.hpp"
+#include "workflow/chart/chart.hpp"
 
 namespace tintsmith {
 
@@ -27,8 +27,8 @@ inline const FittedSample& fittedSample() {
         CheckerList checkers = detectCharts(photo, cv::mcc::MCC24);
         if (checkers.size() != 1) throw std::runtime_error("not one chart in the sample photo");
         cv::Mat measured = measuredPatchColours(checkers.front());
-        FitResult fit = fitModel(measured, chartReference(0));
-        if (!fit.ok) throw std::runtime_error(fit.failure);
+        Fit fit = fitModel(measured, chartReference(0));
+        if (!fit.outcome.done) throw std::runtime_error(fit.outcome.reason);
         return FittedSample{photo, checkers, measured, *fit.model};
     }();
     return sample;
@@ -51,6 +51,20 @@ inline cv::Mat paletteImage(int rows, int cols, int colours, std::uint64_t seed)
         for (int col = 0; col < cols; ++col)
             image.at<cv::Vec3b>(row, col) = palette.at<cv::Vec3b>(0, rng.uniform(0, colours));
     return image;
+}
+
+// An Exif segment holding one IFD0 entry, as a camera writes it (Intel order).
+inline std::vector<std::uint8_t> exifSegment(std::uint16_t tag, std::uint16_t type,
+                                             std::uint16_t value) {
+    const auto low = [](std::uint16_t v) { return std::uint8_t(v); };
+    const auto high = [](std::uint16_t v) { return std::uint8_t(v >> 8); };
+    // clang-format off
+    return {'E', 'x', 'i', 'f', 0, 0,
+            'I', 'I', 42, 0, 8, 0, 0, 0,  // TIFF header, the directory at 8
+            1, 0,                         // one entry: tag, type, count, value
+            low(tag), high(tag), low(type), high(type), 1, 0, 0, 0, low(value), high(value), 0, 0,
+            0, 0, 0, 0};                  // no next directory
+    // clang-format on
 }
 
 // Same size, same type, every byte equal; prints the first difference.

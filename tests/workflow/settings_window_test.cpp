@@ -7,6 +7,7 @@
 
 #include "ui/headless_window.hpp"
 #include "ui/ui.hpp"
+#include "workflow/chart/chart.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {

@@ -1,0 +1,36 @@
+// The LUT export of one chart as the program runs it, without its windows, for
+// the benchmarks: outline, measure, lattice, fit, loss, infer, the LUT pair and
+// its check.
+#pragma once
+
+#include "workflow/chart/chart.hpp"
+#include "workflow/colour/colour.hpp"
+#include "workflow/lut/lut.hpp"
+#include "workflow/workflow.hpp"
+
+namespace tintsmith {
+
+// True when both LUT files and both check files were written.
+inline bool exportLut(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
+                      const ChartReference& reference, const WorkingPaths& paths) {
+    const cv::Mat checkPhoto = lutCheckPhoto(image);
+    outlineCharts(image, {checker});
+    const cv::Mat measured = measuredPatchColours(checker);
+    const cv::Mat lattice = readLattice(paths.lattice);
+    if (lattice.empty()) return false;
+    const cv::Mat latticeInput = bgrToModelInput(lattice);
+    Fit fit = fitModel(measured, reference);
+    if (!fit.outcome.done) return false;
+    drawLoss(image, fit.loss);
+    const LutCheckInput check =
+        lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
+    const cv::Mat lut = modelOutputToBgr(fit.model->infer(latticeInput, false));
+    fit.model.reset();
+    const LutFilesWritten written = writeLutFiles(lut, paths.lutImage, paths.cube);
+    if (!written.png.done || !written.cube.done) return false;
+    const LutCheckWritten checked =
+        writeLutCheck(check, paths.cube, paths.checkCsv, paths.checkPicture);
+    return checked.check.done && checked.csv.done && checked.picture.done;
+}
+
+}  // namespace tintsmith

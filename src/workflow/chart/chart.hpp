@@ -1,0 +1,85 @@
+// The chart: the seven chart choices with their reference colours, the one
+// form every chart detection takes, the measured patch colours, and the fit of
+// the colour-correction model onto the chart's reference. The fit says why
+// when it fails; nothing here prints.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/mcc.hpp>
+
+#include "workflow/outcome.hpp"
+
+namespace tintsmith {
+
+// --- Catalogue ---------------------------------------------------------------
+// One record per chart choice, in the Settings window's order.
+
+// 24 sRGB colours on 0..255, one row per patch in the detector's patch order.
+using PatchTable = unsigned char[24][3];
+
+// One chart choice. The detector's enum (MCC24, SG140, VINYL18) and the colour
+// module's (Macbeth, Vinyl, DigitalSG) are separate lists in their own orders,
+// so Vinyl is 2 in one and 1 in the other: a record names each by its
+// enumerator, never by a shared number.
+struct ChartRecord {
+    const char* label;  // as the Settings window shows it
+    cv::mcc::TYPECHART detectorType;
+    const PatchTable* table;              // our own reference colours, or nullptr for
+    cv::ccm::CONST_COLOR builtInColours;  // the library's built-in ones
+    int patchCount;
+};
+
+constexpr int kChartChoices = 7;
+extern const ChartRecord kChartCatalogue[kChartChoices];
+
+// What the rest of a run needs of the chart choice.
+struct ChartReference {
+    cv::mcc::TYPECHART detectorType = cv::mcc::MCC24;
+    bool builtIn = false;  // use constColor
+    cv::ccm::CONST_COLOR constColor = cv::ccm::COLORCHECKER_Macbeth;
+    cv::Mat colours;      // 24 x 1 CV_64FC3 sRGB in 0..1, or empty when builtIn
+    int patchCount = 24;  // patches the reference describes
+    std::string label;    // the chart's name as the Settings window shows it
+};
+
+// The reference for chart choice 0..6.
+ChartReference chartReference(int chartChoice);
+
+// The constant 0..255 table of a table-backed choice (0, 2, 3, 4), else empty.
+cv::Mat referenceTable(int chartChoice);
+
+// --- Detection and measuring -------------------------------------------------
+
+using CheckerList = std::vector<cv::Ptr<cv::mcc::CChecker>>;
+
+// The picture as the detector wants it, 8-bit BGR: a camera may deliver grey,
+// BGRA or 16-bit frames (scaled down to 8 bits).
+cv::Mat detectorImage(const cv::Mat& frame);
+
+// A new detector, default parameters, at most one chart, no network. An empty
+// or odd image is never handed to the detector and finds nothing.
+CheckerList detectCharts(const cv::Mat& image, cv::mcc::TYPECHART detectorType);
+
+// Outlines every checker into `image` in green, thickness 2.
+void outlineCharts(cv::Mat& image, const CheckerList& checkers);
+
+// The mean patch colours of one chart as N x 1, 3 channels, scaled to 0..1.
+cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker);
+
+// --- The fit -----------------------------------------------------------------
+
+struct Fit {
+    Outcome outcome;
+    std::optional<cv::ccm::ColorCorrectionModel> model;  // when done
+    double loss = 0;
+};
+
+// Builds and runs the model for `reference`; refuses a patch count that does
+// not match, and turns a library failure into words.
+Fit fitModel(const cv::Mat& measured, const ChartReference& reference);
+
+}  // namespace tintsmith

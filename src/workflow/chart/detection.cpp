@@ -1,0 +1,60 @@
+// The one form every chart detection takes, the outline drawn around a chart
+// found, and the mean colours measured on its patches.
+#include <opencv2/imgproc.hpp>
+
+#include "workflow/chart/chart.hpp"
+
+namespace tintsmith {
+namespace {
+
+const cv::Scalar kOutlineColour(0, 250, 0, 0);  // green in BGR
+constexpr int kOutlineThickness = 2;
+
+}  // namespace
+
+cv::Mat detectorImage(const cv::Mat& frame) {
+    if (frame.type() == CV_8UC3) return frame;
+    cv::Mat bytes = frame;
+    if (frame.depth() != CV_8U) {
+        const double scale = frame.depth() == CV_16U ? 1.0 / 257 : 1.0;
+        frame.convertTo(bytes, CV_8U, scale);
+    }
+    cv::Mat bgr;
+    if (bytes.channels() == 1)
+        cv::cvtColor(bytes, bgr, cv::COLOR_GRAY2BGR);
+    else if (bytes.channels() == 4)
+        cv::cvtColor(bytes, bgr, cv::COLOR_BGRA2BGR);
+    else
+        bgr = bytes;
+    return bgr;
+}
+
+CheckerList detectCharts(const cv::Mat& image, cv::mcc::TYPECHART detectorType) {
+    // The library throws on an empty image; an empty image holds no chart.
+    if (image.empty() || (image.channels() != 1 && image.channels() != 3 && image.channels() != 4))
+        return {};
+    cv::Ptr<cv::mcc::CCheckerDetector> detector = cv::mcc::CCheckerDetector::create();
+    cv::Ptr<cv::mcc::DetectorParameters> parameters = cv::mcc::DetectorParameters::create();
+    const bool found = detector->process(detectorImage(image), detectorType, 1, false, parameters);
+    parameters.release();
+    if (!found) return {};
+    return detector->getListColorChecker();
+}
+
+void outlineCharts(cv::Mat& image, const CheckerList& checkers) {
+    for (const auto& checker : checkers) {
+        cv::Ptr<cv::mcc::CCheckerDraw> drawer =
+            cv::mcc::CCheckerDraw::create(checker, kOutlineColour, kOutlineThickness);
+        drawer->draw(image);
+    }
+}
+
+cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker) {
+    // three profile rows per patch; column 1 holds each channel's mean on 0..255
+    cv::Mat profile = checker->getChartsRGB();
+    cv::Mat measured = profile.col(1).clone().reshape(3, profile.rows / 3);
+    measured.convertTo(measured, -1, 1.0 / 255, 0);
+    return measured;
+}
+
+}  // namespace tintsmith

@@ -1,0 +1,134 @@
+// The LUT: the identity lattice pushed through the model gives the LUT image,
+// written as the pair cc_LUT.png and cc_LUT.cube (both replaced, or neither),
+// and then checked: the cube is read back, applied as an editor applies it, and
+// compared with the chart's reference in cc_LUT_check.png and .csv. Returns
+// values and outcomes; prints nothing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/mcc.hpp>
+
+#include "workflow/chart/chart.hpp"
+#include "workflow/outcome.hpp"
+
+namespace tintsmith {
+
+// --- Lattice -----------------------------------------------------------------
+
+constexpr int kLutSize = 64;
+
+// The identity lattice: 512 x 512, 8 x 8 tiles of 64 x 64, red level x, green
+// level y and blue level k (the tile) at lattice point (x, y, k); level i of
+// 64 is round(i * 255 / 63).
+cv::Mat identityLattice();
+
+// The lattice image at `path` as 8-bit BGR; empty when it is missing or not an
+// image.
+cv::Mat readLattice(const std::string& path);
+
+// --- Cube text ---------------------------------------------------------------
+// Written, parsed and applied. Numbers never depend on the locale.
+
+// `value` with `decimals` digits after the point, as "%.*f" in the C locale.
+std::string formatFixed(double value, int decimals);
+
+// "" when an 8-bit BGR LUT image can be written as a cube: continuous and of
+// exactly 512 x 512; else why not.
+std::string cubeProblem(const cv::Mat& lut);
+
+// The cube text of a LUT image cubeProblem accepts (CR LF lines, "%f" values,
+// red fastest); "" for any other.
+std::string cubeText(const cv::Mat& lut);
+
+// A 3D LUT as read from Cube text: size^3 output colours (RGB), red fastest,
+// then green, then blue.
+struct CubeLut {
+    int size = 0;
+    cv::Vec3d domainMin{0, 0, 0};
+    cv::Vec3d domainMax{1, 1, 1};
+    std::vector<cv::Vec3f> entries;
+};
+
+// Reads Cube text: LUT_3D_SIZE, DOMAIN_MIN/MAX, TITLE, comments, then the
+// entries. Not done, with `cube` left empty, when the text is not a usable 3D LUT.
+Outcome parseCube(const std::string& text, CubeLut& cube);
+
+// The cube applied to one RGB colour as editors apply it: clamped to the
+// domain, trilinear between the eight surrounding entries.
+cv::Vec3d applyCube(const CubeLut& cube, const cv::Vec3d& rgb);
+
+// The same for every pixel of an 8-bit BGR image; the result is 8-bit BGR.
+cv::Mat applyCubeToImage(const CubeLut& cube, const cv::Mat& bgr);
+
+// --- The LUT pair ------------------------------------------------------------
+
+struct LutFilesWritten {
+    Outcome png;            // cc_LUT.png
+    Outcome cube;           // cc_LUT.cube
+    bool cubeTried = true;  // false: the cube was refused or left with the older PNG unwritten
+};
+
+// Writes the LUT image as its PNG and its cube, as a pair: both replaced, or
+// both left as they were. A LUT image not of 512 x 512 still gives its PNG, but
+// no cube. Removes the temporary files ended runs left in the cube's folder.
+LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
+                              const std::string& cubePath);
+
+// --- The check ---------------------------------------------------------------
+// The cube as written, applied to the chart photo and to every patch, shown
+// against the chart's reference.
+
+// What the check needs of one chart, gathered while the fitted model exists.
+struct LutCheckInput {
+    cv::Mat photo;  // the chart photo before the outline and the loss, 8-bit BGR, scaled
+    std::string chartName;
+    cv::mcc::TYPECHART detectorType = cv::mcc::MCC24;  // the chart's layout of patches
+    double loss = 0;
+    cv::Mat reference;       // N x 1 CV_64FC3: the sRGB colours the fit aimed at, about 0..1
+    cv::Mat measured;        // N x 1 CV_64FC3: the RGB colours the fit was given, 0..1
+    std::vector<bool> used;  // per patch; false where the fit left it out (saturated)
+};
+
+// A copy of an 8-bit BGR chart photo that fits one half of the check picture
+// (never enlarged); empty for anything else.
+cv::Mat lutCheckPhoto(const cv::Mat& image);
+
+// The reference colours, measured colours and used patches of a fitted model.
+// Built-in chart data is read from the library in the model's own conversion.
+LutCheckInput lutCheckInput(const cv::Mat& photo, const cv::Mat& measured,
+                            const ChartReference& reference, cv::ccm::ColorCorrectionModel& model,
+                            double loss);
+
+// One patch of the check: sRGB colours on 0..1 and CIEDE2000 to the reference.
+struct PatchCheck {
+    cv::Vec3d reference, measured, after;  // after: the cube applied to measured
+    double before = 0, afterCube = 0;      // CIEDE2000 of measured and of after
+    bool used = true;
+};
+
+// Every patch in the chart's order; empty when the reference is missing.
+std::vector<PatchCheck> checkPatches(const LutCheckInput& input, const CubeLut& cube);
+
+// The CSV text: a header row, then one row per patch in the chart's order.
+std::string lutCheckCsv(const std::vector<PatchCheck>& patches);
+
+// The check picture: heading, the photo before | after the cube, then one tile
+// per patch (reference | as photographed | after) in the chart's rows.
+cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
+                        const std::vector<PatchCheck>& patches, const std::string& cubeName);
+
+struct LutCheckWritten {
+    Outcome check;    // the cube read back and the reference at hand
+    Outcome csv;      // the CSV file written
+    Outcome picture;  // the picture written
+};
+
+// Reads the cube file back and writes both check files, each complete or not
+// at all (neither when the check cannot be made).
+LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cubePath,
+                              const std::string& csvPath, const std::string& picturePath);
+
+}  // namespace tintsmith

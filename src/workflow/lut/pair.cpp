@@ -1,0 +1,46 @@
+// The LUT pair: a new PNG beside an old cube (or the other way round) would
+// describe two different LUTs, so both are replaced or neither is.
+#include "workflow/io/io.hpp"
+#include "workflow/lut/lut.hpp"
+
+namespace tintsmith {
+
+LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
+                              const std::string& cubePath) {
+    LutFilesWritten written;
+    removeLeftTemporaries(folderOf(cubePath));
+    const std::string problem = cubeProblem(lut);
+    if (!problem.empty()) {
+        // the PNG follows the lattice whatever its size; the cube cannot
+        written.png = writeImageFile(pngPath, lut);
+        written.cube = failed(problem + "; the older cube is kept");
+        written.cubeTried = false;
+        return written;
+    }
+    std::string png;
+    if (!encodeImage(pngPath, lut, png).done) {
+        written.png = failed("the LUT image could not be encoded");
+        written.cube = failed("it is kept with the older PNG as a pair");
+        written.cubeTried = false;
+        return written;
+    }
+    std::vector<FileContents> pair(2);
+    pair[0] = {pngPath, std::move(png)};
+    pair[1] = {cubePath, cubeText(lut)};
+    const FilesReplaced replaced = replaceFilesTogether(pair);
+    if (replaced.outcome.done) return written;
+    if (replaced.failedIndex == 0) {
+        written.png = replaced.outcome;
+        written.cube = failed("both LUT files were left as they were, so they still match");
+        written.cubeTried = false;
+    } else {
+        written.cube = failed(
+            replaced.outcome.reason +
+            (replaced.mismatched ? "; the LUT image was already replaced and its older one "
+                                   "could not be put back, so the two files do not match"
+                                 : "; both LUT files were left as they were, so they still match"));
+    }
+    return written;
+}
+
+}  // namespace tintsmith

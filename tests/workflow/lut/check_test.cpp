@@ -1,0 +1,138 @@
+// The LUT check: the patches against the fit's own reference, and the two
+// check files.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "temp_folder.hpp"
+#include "workflow/colour/colour.hpp"
+#include "workflow/fixtures.hpp"
+#include "workflow/io/io.hpp"
+#include "workflow/lut/lut.hpp"
+
+namespace tintsmith {
+namespace {
+
+// The reference colours of a built-in chart are the ones the fit converted:
+// on every patch it used, the model's own destination colours.
+TEST(CheckInput, BuiltInAndOwnReferencesAreTheFitsOwn) {
+    const cv::Mat& measured = fittedSample().measured;
+    for (int choice : {1, 3}) {
+        const ChartReference reference = chartReference(choice);
+        Fit fit = fitModel(measured, reference);
+        ASSERT_TRUE(fit.outcome.done);
+        LutCheckInput input = lutCheckInput(cv::Mat(), measured, reference, *fit.model, fit.loss);
+        ASSERT_EQ(input.reference.rows, 24) << choice;
+        ASSERT_EQ(input.used.size(), 24u);
+        // the sample's saturated orange, red, orange yellow and yellow
+        EXPECT_EQ(std::count(input.used.begin(), input.used.end(), false), 4) << choice;
+        EXPECT_FALSE(input.used[6]);
+
+        cv::Mat destination = fit.model->get_dst_rgbl().reshape(3, 20);
+        int used = 0;
+        for (int i = 0; i < 24; ++i) {
+            if (!input.used[std::size_t(i)]) continue;
+            const cv::Vec3d encoded = input.reference.at<cv::Vec3d>(i);
+            const cv::Vec3d linear(srgbDecode(encoded[0]), srgbDecode(encoded[1]),
+                                   srgbDecode(encoded[2]));
+            EXPECT_LT(cv::norm(linear - destination.at<cv::Vec3d>(used++)), 1e-9)
+                << "chart choice " << choice << ", patch " << i + 1;
+        }
+    }
+}
+
+// --- The check files ---------------------------------------------------------
+
+TEST(LutCheckFiles, CsvRowsHoldEveryColourOnTheByteScale) {
+    PatchCheck patch;
+    patch.reference = cv::Vec3d(115, 82, 69) / 255.0;
+    patch.measured = cv::Vec3d(0.5, 0.25, 1.0);
+    patch.after = cv::Vec3d(0.001, 0.998, 0.12345);
+    patch.before = 11.004;
+    patch.afterCube = 4.9951;
+    patch.used = false;
+    EXPECT_EQ(lutCheckCsv({patch, patch}),
+              "patch,ref_r,ref_g,ref_b,measured_r,measured_g,measured_b,after_r,after_g,after_b,"
+              "de2000_before,de2000_after,used\n"
+              "1,115.00,82.00,69.00,127.50,63.75,255.00,0.26,254.49,31.48,11.00,5.00,0\n"
+              "2,115.00,82.00,69.00,127.50,63.75,255.00,0.26,254.49,31.48,11.00,5.00,0\n");
+}
+
+TEST(LutCheckFiles, ThePictureStaysWithin1600PixelsForEveryLayout) {
+    CubeLut cube;
+    ASSERT_TRUE(parseCube(cubeText(identityLattice()), cube).done);
+    for (int choice : {0, 5, 6}) {
+        const ChartReference reference = chartReference(choice);
+        LutCheckInput input;
+        input.photo = cv::Mat(3000, 4000, CV_8UC3, cv::Scalar(30, 90, 200));
+        input.photo = lutCheckPhoto(input.photo);
+        input.detectorType = reference.detectorType;
+        input.measured = cv::Mat(reference.patchCount, 1, CV_64FC3, cv::Scalar(0.2, 0.4, 0.6));
+        input.reference = input.measured.clone();
+        input.used.assign(std::size_t(reference.patchCount), true);
+        cv::Mat picture = lutCheckPicture(input, cube, checkPatches(input, cube), "cc_LUT.cube");
+        EXPECT_LE(picture.cols, 1600) << choice;
+        EXPECT_LE(input.photo.cols * 2, picture.cols) << choice;
+        EXPECT_LT(picture.rows, 2000) << choice;
+    }
+}
+
+// A cube written from the sample's fitted model, and what the check needs of
+// the sample chart.
+struct CheckFiles : TempFolderTest {
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        cube = folder + "cc_LUT.cube";
+        csv = folder + "cc_LUT_check.csv";
+        picture = folder + "cc_LUT_check.png";
+        ASSERT_TRUE(
+            replaceFileContents(cube, cubeText(correctImage(identityLattice(), model))).done);
+        input = lutCheckInput(lutCheckPhoto(photo), fittedSample().measured, chartReference(0),
+                              model, 1.5);
+    }
+    LutCheckWritten write() { return writeLutCheck(input, cube, csv, picture); }
+    const cv::Mat& photo = fittedSample().photo;
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
+    LutCheckInput input;
+    std::string cube, csv, picture;
+};
+
+TEST_F(CheckFiles, WritesBothBesideTheLut) {
+    const LutCheckWritten written = write();
+    ASSERT_TRUE(written.check.done && written.csv.done && written.picture.done)
+        << written.check.reason << written.csv.reason << written.picture.reason;
+    std::ifstream rows(csv);
+    std::string line;
+    int count = -1;
+    while (std::getline(rows, line)) ++count;
+    EXPECT_EQ(count, 24);
+    cv::Mat drawn = cv::imread(picture);
+    ASSERT_FALSE(drawn.empty());
+    EXPECT_LE(drawn.cols, 1600);
+    // the before half is the photo as it was: a crop across the patches is
+    // found there pixel for pixel
+    cv::Mat before = lutCheckPhoto(photo);
+    cv::Mat patches =
+        before(cv::Rect(before.cols / 4, before.rows / 6, before.cols / 4, before.rows / 3));
+    cv::Mat match;
+    cv::matchTemplate(drawn, patches, match, cv::TM_SQDIFF);
+    cv::Point best;
+    cv::minMaxLoc(match, nullptr, nullptr, &best);
+    EXPECT_EQ(cv::norm(drawn(cv::Rect(best, patches.size())), patches, cv::NORM_INF), 0);
+}
+
+TEST_F(CheckFiles, AFileThatCannotBeWrittenLeavesTheOtherWhole) {
+    ASSERT_TRUE(std::filesystem::create_directory(picture));
+    const LutCheckWritten written = write();
+    EXPECT_TRUE(written.check.done);
+    EXPECT_TRUE(written.csv.done);
+    EXPECT_FALSE(written.picture.done);
+    EXPECT_TRUE(std::ifstream(csv).good());
+}
+
+}  // namespace
+}  // namespace tintsmith
