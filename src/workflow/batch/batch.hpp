@@ -107,11 +107,10 @@ class ColourTable {
 };
 
 // How the table rounds one output channel from its linear value: the model's
-// sRGB curve, times 255, rounded to nearest and saturated. A value within
-// kRoundingMargin of a half step gives -1: the formula could differ from the
-// model there by a last bit, so only the model decides. fastOutputByte gives
-// the same as outputByte without a pow.
-constexpr double kRoundingMargin = 1e-6;
+// sRGB curve, times 255, rounded to nearest and saturated. A value within a
+// millionth of a half step gives -1: the formula could differ from the model
+// there by a last bit, so only the model decides. fastOutputByte gives the
+// same as outputByte without a pow.
 int outputByte(double linear);
 int fastOutputByte(double linear);
 

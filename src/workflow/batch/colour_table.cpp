@@ -57,6 +57,10 @@ constexpr std::size_t kColoursPerCall = std::size_t(1) << 18;
 // checked colour; it agrees bit for bit with the OpenCV it was written for.
 constexpr double kFormulaTolerance = 1e-12;
 
+// A channel whose value times 255 lies closer than this to a half step is
+// left to infer: the formula's rounding could differ there by a last bit.
+constexpr double kRoundingMargin = 1e-6;
+
 // Gamma 2.2: the model's default linearisation of its input.
 constexpr double kInputGamma = 2.2;
 

@@ -238,7 +238,7 @@ TEST(ColourTable, AFailedModelCallLeavesNoColourBehind) {
 
 // --- Rounding ----------------------------------------------------------------
 
-// A channel whose output times 255 lies within the margin of a half step is
+// A channel whose output times 255 lies within a millionth of a half step is
 // left to the model (-1); just outside it, both roundings give the byte of
 // the side it lies on. A margin made narrower or wider fails a row.
 TEST(ColourTable, RoundingLeavesHalfStepsToTheModel) {
@@ -254,7 +254,7 @@ TEST(ColourTable, RoundingLeavesHalfStepsToTheModel) {
     for (const int k : {0, 1, 17, 128, 254})
         for (const double offset : {-3e-6, -0.5e-6, 0.5e-6, 3e-6}) {
             const double linear = linearAt(k + 0.5 + offset);
-            const int expected = std::abs(offset) < kRoundingMargin ? -1 : offset < 0 ? k : k + 1;
+            const int expected = std::abs(offset) < 1e-6 ? -1 : offset < 0 ? k : k + 1;
             EXPECT_EQ(outputByte(linear), expected) << k << " " << offset;
             EXPECT_EQ(fastOutputByte(linear), expected) << k << " " << offset;
         }
