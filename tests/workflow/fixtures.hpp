@@ -67,6 +67,16 @@ inline std::vector<std::uint8_t> exifSegment(std::uint16_t tag, std::uint16_t ty
     // clang-format on
 }
 
+// A LUT image whose pixel at (row, col) encodes its own position.
+inline cv::Mat positionImage(int rows, int cols) {
+    cv::Mat image(rows, cols, CV_8UC3);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            image.at<cv::Vec3b>(r, c) =
+                cv::Vec3b(uchar(c % 256), uchar(r % 256), uchar((r / 256) * 2 + c / 256));
+    return image;
+}
+
 // Same size, same type, every byte equal; prints the first difference.
 inline ::testing::AssertionResult sameBytes(const cv::Mat& expected, const cv::Mat& actual) {
     if (expected.size() != actual.size() || expected.type() != actual.type())

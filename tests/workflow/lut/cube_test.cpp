@@ -21,16 +21,6 @@ std::string cubeEntry(const std::string& text, long entry) {
     return text.substr(header + entry * line, line - 2);
 }
 
-// A LUT image whose pixel at (row, col) encodes its own position.
-cv::Mat positionImage(int rows, int cols) {
-    cv::Mat image(rows, cols, CV_8UC3);
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            image.at<cv::Vec3b>(r, c) =
-                cv::Vec3b(uchar(c % 256), uchar(r % 256), uchar((r / 256) * 2 + c / 256));
-    return image;
-}
-
 // --- Writing -----------------------------------------------------------------
 
 TEST(Lattice, HoldsRedXGreenYBlueTile) {

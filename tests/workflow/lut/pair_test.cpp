@@ -9,6 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "temp_folder.hpp"
+#include "workflow/fixtures.hpp"
 #include "workflow/lut/lut.hpp"
 
 namespace tintsmith {
@@ -19,16 +20,6 @@ std::string readFile(const std::string& path) {
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();
-}
-
-// A LUT image whose pixel at (row, col) encodes its own position.
-cv::Mat positionImage(int rows, int cols) {
-    cv::Mat image(rows, cols, CV_8UC3);
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            image.at<cv::Vec3b>(r, c) =
-                cv::Vec3b(uchar(c % 256), uchar(r % 256), uchar((r / 256) * 2 + c / 256));
-    return image;
 }
 
 struct LutPair : TempFolderTest {
