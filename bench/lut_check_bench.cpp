@@ -14,7 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "bench/export_steps.hpp"
+#include "export_steps.hpp"
 
 #if !defined(TINTSMITH_SAMPLE_CHART)
 #define TINTSMITH_SAMPLE_CHART "assets/cc.jpg"

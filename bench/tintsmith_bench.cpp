@@ -30,7 +30,7 @@
 #include <unistd.h>
 #endif
 
-#include "bench/export_steps.hpp"
+#include "export_steps.hpp"
 #include "platform/platform.hpp"
 #include "workflow/batch/batch.hpp"
 #include "workflow/io/io.hpp"
