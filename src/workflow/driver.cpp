@@ -88,7 +88,7 @@ std::string noChartAdvice(const Settings& settings, const ChartReference& refere
         settings.source == Source::File ? paths.referenceImage : "the camera's last picture";
     return "No " + reference.label + " was found in " + where +
            ". Check that this is the chart in the photo (the chart type chosen in the Settings "
-           "window), that the whole chart is in the picture and fills a good part of it, and "
+           "window), that the whole chart is in the picture, at least 150 pixels across, and "
            "that it is evenly lit, without glare.";
 }
 

@@ -39,7 +39,7 @@ pass_settings
 wait_exit 60
 expect_status 2
 expect_stdout "ChartColor not detected 
-No ColorChecker clone was found in $WORK/cc.jpg. Check that this is the chart in the photo (the chart type chosen in the Settings window), that the whole chart is in the picture and fills a good part of it, and that it is evenly lit, without glare."
+No ColorChecker clone was found in $WORK/cc.jpg. Check that this is the chart in the photo (the chart type chosen in the Settings window), that the whole chart is in the picture, at least 150 pixels across, and that it is evenly lit, without glare."
 expect_no_file "$WORK/cc_LUT.png"
 expect_no_file "$WORK/cc_LUT.cube"
 expect_no_file "$WORK/cc_LUT_check.png"
