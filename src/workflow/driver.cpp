@@ -65,14 +65,18 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
         case BatchNote::Kind::Skipped:
             return "Skipping " + note.path + ": " + note.reason;
         case BatchNote::Kind::NotWritten:
-            return "Could not write " + note.path + ": " + note.reason;
+            return "Could not write " + note.path + ": " + note.reason + kWriteAdvice;
         case BatchNote::Kind::NotListed:
-            return "Could not list the photo folder " + note.path + ": " + note.reason;
+            return "Could not list the photo folder " + note.path + ": " + note.reason +
+                   "; make it beside cc.jpg and put the photos to correct in it";
         case BatchNote::Kind::ListedInPart:
-            return "Could not list the photo folder " + note.path + " to its end";
+            return "Could not list the photo folder " + note.path +
+                   " to its end; the photos after the point it stopped were not corrected: check "
+                   "the disk, then run Tintsmith again";
         case BatchNote::Kind::SameFolder:
             return "Not correcting photos: " + note.path + " is the same folder as " +
-                   paths.inputPhotos + ", so the originals would be overwritten";
+                   paths.inputPhotos +
+                   ", so the originals would be overwritten; make ccPhotos a folder of its own";
     }
     return note.path + ": " + note.reason;
 }
