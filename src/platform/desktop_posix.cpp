@@ -17,9 +17,9 @@ ScreenArea screenArea() {
     using Size = int (*)(void*, int);
     using Root = unsigned long (*)(void*, int);
     using Intern = unsigned long (*)(void*, const char*, int);
-    using GetProperty = int (*)(void*, unsigned long, unsigned long, long, long, int, unsigned long,
-                                unsigned long*, int*, unsigned long*, unsigned long*,
-                                unsigned char**);
+    using GetProperty =
+        int (*)(void*, unsigned long, unsigned long, long, long, int, unsigned long, unsigned long*,
+                int*, unsigned long*, unsigned long*, unsigned char**);
     using Free = int (*)(void*);
     auto open = reinterpret_cast<Open>(dlsym(x11, "XOpenDisplay"));
     auto close = reinterpret_cast<Close>(dlsym(x11, "XCloseDisplay"));
@@ -30,10 +30,10 @@ ScreenArea screenArea() {
     auto intern = reinterpret_cast<Intern>(dlsym(x11, "XInternAtom"));
     auto getProperty = reinterpret_cast<GetProperty>(dlsym(x11, "XGetWindowProperty"));
     auto release = reinterpret_cast<Free>(dlsym(x11, "XFree"));
-    void* display = open && close && screenNumber && width && height && root && intern &&
-                            getProperty && release
-                        ? open(nullptr)
-                        : nullptr;
+    void* display =
+        open && close && screenNumber && width && height && root && intern && getProperty && release
+            ? open(nullptr)
+            : nullptr;
     if (display) {
         const int screen = screenNumber(display);
         area = {width(display, screen), height(display, screen)};
