@@ -108,8 +108,16 @@ check_lattice_small() {
     "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "256 256 3 8" || fail "cc_LUT.png does not follow the lattice's size"
     [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "cc_LUT.cube was changed"
 }
-setup_lattice_grey() { seed_inputs; "$E2E_TOOL" lattice "$SANDBOX/l.png"; "$E2E_TOOL" from-chart grey "$SANDBOX/l.png" "$WORK/original.png"; }
-check_lattice_grey() { expect_luts; }
+# a lattice that is not the identity (grey, resaved as JPEG): the PNG follows
+# it, but no cube is written from it
+setup_lattice_grey() { seed_inputs; "$E2E_TOOL" lattice "$SANDBOX/l.png"; "$E2E_TOOL" from-chart grey "$SANDBOX/l.png" "$WORK/original.png"; older_outputs; }
+check_lattice_grey() {
+    "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "512 512 3 8" || fail "cc_LUT.png does not follow the lattice"
+    [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "a cube was written from a lattice that is not the identity"
+    grep -qF "tintsmith-make-lattice \"$WORK/original.png\"" "$OUT" || fail "the lattice writer's command is not given"
+}
+setup_lattice_jpeg() { seed_inputs; "$E2E_TOOL" lattice "$SANDBOX/l.png"; convert "$SANDBOX/l.png" -quality 95 "$SANDBOX/l.jpg" && mv "$SANDBOX/l.jpg" "$WORK/original.png"; older_outputs; }
+check_lattice_jpeg() { check_lattice_grey; }
 # the LUT files are a pair: when one cannot be replaced, the other stays as it was
 setup_png_blocked() { seed_inputs; mkdir "$WORK/cc_LUT.png"; printf 'older cube' >"$WORK/cc_LUT.cube"; }
 check_png_blocked() {
@@ -256,12 +264,13 @@ cc_empty                 plain  1     Invalid Image!
 cc_truncated             plain  1     Invalid Image!
 cc_folder                plain  1     Invalid Image!
 cc_tiny                  plain  2     ChartColor not detected
-cc_grey                  plain  0     -
+cc_grey                  plain  0     The chart shows no colour
 cc_deep                  plain  0     -
 cc_huge                  plain  0     -
 lattice_missing          plain  4     original.png
 lattice_small            plain  4     smaller than 512 x 512
-lattice_grey             plain  0     -
+lattice_grey             plain  4     not the identity lattice
+lattice_jpeg             plain  4     not the identity lattice
 png_blocked              plain  4     cc_LUT.png
 cube_blocked             plain  4     cc_LUT.cube
 check_blocked            plain  4     cc_LUT_check.png
