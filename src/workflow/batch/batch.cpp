@@ -234,14 +234,16 @@ void decodeAndCorrect(Entry& entry, const std::vector<std::uint8_t>& bytes, Imag
     entry.failed = !entry.skipReason.empty();
 }
 
-// Corrects and encodes a photo whose bytes were read and checked, then puts
-// its file on disk beside its output, complete, so that the writer has only
-// to rename it; or keeps why not. A JPEG written as a JPEG goes band by band
-// where it allows, any other photo is decoded whole into `block`. Workers
-// stage side by side, so the batch does not end waiting on the writer's
-// fsyncs one after another.
+// Corrects and encodes a photo whose bytes were read and checked, with the
+// original's metadata, then puts its file on disk beside its output, complete,
+// so that the writer has only to rename it; or keeps why not. A JPEG written as a JPEG goes band by
+// band where it allows, any other photo is decoded whole into `block`. Workers stage side by side,
+// so the batch does not end waiting on the writer's fsyncs one after another.
 void correctAndStage(Entry& entry, std::vector<std::uint8_t>& bytes, ImageRead& read,
                      ColourTable& table, PhotoBlock* block) {
+    // what the corrected photo keeps of the original, and what it does not
+    const PhotoMetadata metadata = photoMetadata(bytes.data(), bytes.size());
+    const std::string profile = nonSrgbProfile(bytes.data(), bytes.size());
     bool inBands = false;
     try {
         // the whole-image way meets any error of a band, and tells it as usual
@@ -257,6 +259,11 @@ void correctAndStage(Entry& entry, std::vector<std::uint8_t>& bytes, ImageRead& 
         entry.unwritten = encoded.reason;
         if (!encoded.done) return;
     }
+    entry.encoded = withMetadata(std::move(entry.encoded), metadata);
+    if (!profile.empty())
+        entry.remarks.push_back("its colour profile is " + profile +
+                                ", not sRGB: it was corrected as its values stand, and the "
+                                "corrected photo is sRGB (that profile is not copied)");
     if (read.file.pages > 1)
         entry.remarks.push_back("a " + read.file.format + " of " + std::to_string(read.file.pages) +
                                 " pages, of which only the first is corrected");

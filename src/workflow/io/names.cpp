@@ -102,9 +102,32 @@ bool writtenAsJpeg(const std::string& extension) {
 }
 
 std::string nameMeetingKey(const std::string& name) {
+    // the base letters of U+00C0 to U+017F, in lower case
+    static const char kLatin[] =
+        "aaaaaaaceeeeiiiidnooooo*ouuuuytsaaaaaaaceeeeiiiidnooooo/ouuuuyty"
+        "aaaaaaccccccccddddeeeeeeeeeegggggggghhhhiiiiiiiiiiiijjkkklllllllllln"
+        "nnnnnnnnoooooooorrrrrrssssssssttttttuuuuuuuuuuuuwwyyyzzzzzzs";
     std::string key;
-    for (char c : asciiLower(name))
-        if (static_cast<unsigned char>(c) < 0x80) key.push_back(c);
+    for (std::size_t i = 0; i < name.size();) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x80 || (c & 0xe0) != 0xc0 || i + 1 >= name.size()) {
+            key.push_back(c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c));
+            ++i;
+            continue;
+        }
+        // a two-byte character: accents off, capitals down, combining marks gone
+        unsigned point = (c & 0x1fu) << 6 | (static_cast<unsigned char>(name[i + 1]) & 0x3fu);
+        i += 2;
+        if (point >= 0x300 && point <= 0x36f) continue;
+        if (point >= 0xc0 && point <= 0x17f) {
+            key.push_back(kLatin[point - 0xc0]);
+            continue;
+        }
+        if ((point >= 0x391 && point <= 0x3a9) || (point >= 0x410 && point <= 0x42f)) point += 0x20;
+        if (point >= 0x400 && point <= 0x40f) point += 0x50;
+        key.push_back(char(0xc0 | (point >> 6)));
+        key.push_back(char(0x80 | (point & 0x3f)));
+    }
     return key;
 }
 
