@@ -21,7 +21,8 @@ inline bool exportLut(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
     const cv::Mat latticeInput = bgrToModelInput(lattice.image);
     Fit fit = fitModel(measured, reference);
     if (!fit.outcome.done) return false;
-    drawLoss(image, fit.loss);
+    ResultWindow window;  // as the program draws into a photo that fits the screen
+    drawLoss(window, image, fit.loss);
     const LutCheckInput check =
         lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
     const cv::Mat lut = modelOutputToBgr(fit.model->infer(latticeInput, false));

@@ -31,7 +31,7 @@ if(NOT WIN32)
 endif()
 
 set(CPACK_PACKAGE_NAME tintsmith)
-set(CPACK_PACKAGE_VERSION 1.0.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tintsmith")
 set(CPACK_PACKAGE_CONTACT "Tintsmith maintainers <tintsmith@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "colour-correction 3D LUTs from a photo of a colour chart")

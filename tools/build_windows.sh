@@ -23,26 +23,47 @@ as_root() {
 
 seconds_since() { echo $(($(date +%s) - $1)); }
 
-# apt-get source needs a deb-src entry; Debian 12 ships only the deb one.
-ensure_source_entry() {
-    if grep -rqs '^[^#]*deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/ ||
-        grep -rqsE '^Types:.*deb-src' /etc/apt/sources.list.d/; then
-        return 0
-    fi
-    echo "Adding a deb-src entry for bookworm"
-    as_root tee /etc/apt/sources.list.d/tintsmith-deb-src.sources >/dev/null <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+# apt-get source needs deb-src entries, and Debian 12 ships only deb ones. The
+# machine's own deb entries, each turned into a deb-src one, go into an apt
+# configuration inside the cache, with lists of its own, so that the
+# machine's package sources stay exactly as they were.
+private_apt() {
+    local apt=$cache/apt
+    mkdir -p "$apt/sources.list.d" "$apt/lists/partial" "$apt/cache/archives/partial"
+    : >"$apt/sources.list"
+    local file
+    # one-line entries: "deb [options] URI suite components"
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$file" ] || continue
+        sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$file" >>"$apt/sources.list"
+    done
+    # deb822 stanzas whose types name deb, as deb-src
+    rm -f "$apt/sources.list.d/"*.sources
+    for file in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] || continue
+        awk 'BEGIN { RS = ""; ORS = "\n\n" }
+             /(^|\n)Types:[^\n]*[[:space:]]deb([[:space:]]|\n|$)/ && !/(^|\n)Enabled:[[:space:]]*no/ {
+                 sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); print }' \
+            "$file" >"$apt/sources.list.d/$(basename "$file")"
+    done
+    cat >"$apt/apt.conf" <<EOF
+Dir::Etc::SourceList "$apt/sources.list";
+Dir::Etc::SourceParts "$apt/sources.list.d";
+Dir::State::Lists "$apt/lists";
+Dir::Cache "$apt/cache";
 EOF
-    as_root apt-get update -qq
+    APT_CONFIG="$apt/apt.conf" apt-get update -qq
 }
 
 ensure_packages build-essential cmake pkg-config dpkg-dev g++-mingw-w64-x86-64-posix \
     gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nasm protobuf-compiler
-ensure_source_entry
+# an earlier version of this script added a deb-src entry to the machine's own
+# sources; it goes again, as the private configuration takes its place
+legacy=/etc/apt/sources.list.d/tintsmith-deb-src.sources
+if [ -e "$legacy" ]; then
+    echo "Removing $legacy, which an earlier build added"
+    as_root rm -f "$legacy"
+fi
 
 mkdir -p "$cache/sources" "$cache/build" "$prefix"
 # one build at a time in the cache: a second run waits for the first
@@ -71,7 +92,14 @@ fetch_source() {
     local folder
     folder=$(find "$cache/sources" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n 1)
     if [ -z "$folder" ]; then
-        (cd "$cache/sources" && apt-get source -qq "$package" >/dev/null 2>&1) ||
+        [ -e "$cache/apt/apt.conf" ] || private_apt >&2
+        # a mirror may carry a suite's packages but not its sources (the security
+        # suite's, say): the release's own version then serves
+        local release
+        release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+        (cd "$cache/sources" && export APT_CONFIG="$cache/apt/apt.conf" &&
+            { apt-get source -qq "$package" || apt-get source -qq "$package/$release"; } \
+            >/dev/null 2>&1) ||
             { echo "Could not fetch the Debian source package $package" >&2; return 1; }
         folder=$(find "$cache/sources" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n 1)
     fi

@@ -51,4 +51,16 @@ std::size_t physicalMemoryBytes();
 // "" when windows can be shown; otherwise why not, in plain words.
 std::string missingDisplay();
 
+// The size of the screen's area that windows may take (without panels and
+// task bars), in pixels; 0 x 0 when it cannot be told.
+struct ScreenArea {
+    int width = 0;
+    int height = 0;
+};
+ScreenArea screenArea();
+
+// True when the console closes the moment this program ends, as the one a
+// double click on Windows opens for it; never for a console a shell owns.
+bool consoleClosesAtExit();
+
 }  // namespace platform

@@ -6,6 +6,7 @@
 // is caught and told here.
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include <opencv2/highgui.hpp>
 
@@ -41,6 +42,15 @@ bool windowClosed(const std::string& title) {
 
 namespace {
 
+// What to do about an error nothing in the run expected.
+constexpr char kReportFault[] =
+    "; this is a fault in Tintsmith: please report it with this line and the files you used";
+
+// What to do about a file that could not be written.
+constexpr char kWriteAdvice[] =
+    "; check that its folder exists, has free space and may be written to, then run Tintsmith "
+    "again";
+
 // One line, whatever the exception's text holds.
 std::string oneLine(std::string text) {
     for (char& c : text)
@@ -55,14 +65,18 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
         case BatchNote::Kind::Skipped:
             return "Skipping " + note.path + ": " + note.reason;
         case BatchNote::Kind::NotWritten:
-            return "Could not write " + note.path + ": " + note.reason;
+            return "Could not write " + note.path + ": " + note.reason + kWriteAdvice;
         case BatchNote::Kind::NotListed:
-            return "Could not list the photo folder " + note.path + ": " + note.reason;
+            return "Could not list the photo folder " + note.path + ": " + note.reason +
+                   "; make it beside cc.jpg and put the photos to correct in it";
         case BatchNote::Kind::ListedInPart:
-            return "Could not list the photo folder " + note.path + " to its end";
+            return "Could not list the photo folder " + note.path +
+                   " to its end; the photos after the point it stopped were not corrected: check "
+                   "the disk, then run Tintsmith again";
         case BatchNote::Kind::SameFolder:
             return "Not correcting photos: " + note.path + " is the same folder as " +
-                   paths.inputPhotos + ", so the originals would be overwritten";
+                   paths.inputPhotos +
+                   ", so the originals would be overwritten; make ccPhotos a folder of its own";
         case BatchNote::Kind::Video:
             return "Skipping " + note.path + ": " + note.reason + ". To correct a video, apply " +
                    paths.cube +
@@ -82,27 +96,61 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
     return note.path + ": " + note.reason;
 }
 
-// Tells what kept the LUT pair from being written; true when both were.
-// Scripts look for "File Not Opened" whenever the cube was not written.
-bool toldLutFiles(const LutFilesWritten& written, const WorkingPaths& paths) {
-    if (!written.png.done) say("Could not write " + paths.lutImage + ": " + written.png.reason);
-    if (!written.cube.done) {
-        say("File Not Opened");
-        say((written.cubeTried ? "Could not write " : "Not writing ") + paths.cube + ": " +
-            written.cube.reason);
-    }
-    return written.png.done && written.cube.done;
+// What to check when no chart was found: the chart type, the whole chart in
+// the photo, its size, the light; or the source, when none was chosen.
+std::string noChartAdvice(const Settings& settings, const ChartReference& reference,
+                          const WorkingPaths& paths) {
+    if (settings.source == Source::None)
+        return "No picture was taken: tick \"Use file cc.jpg\" or \"Use camera\" in the "
+               "Settings window.";
+    const std::string where =
+        settings.source == Source::File ? paths.referenceImage : "the camera's last picture";
+    return "No " + reference.label + " was found in " + where +
+           ". Check that this is the chart in the photo (the chart type chosen in the Settings "
+           "window), that the whole chart is in the picture, at least 150 pixels across, and "
+           "that it is evenly lit, without glare.";
 }
 
-// Tells what kept the check from being made or written; true when it was.
+// Tells what became of the LUT pair; true when both files were written.
+// Scripts look for "File Not Opened" whenever the cube was not written.
+bool toldLutFiles(const LutFilesWritten& written, const WorkingPaths& paths) {
+    if (!written.png.done)
+        say("Could not write " + paths.lutImage + ": " + written.png.reason + kWriteAdvice);
+    if (!written.cube.done) {
+        say("File Not Opened");
+        // a cube refused with its PNG written came from a lattice of another size
+        const std::string advice =
+            written.cubeTried ? kWriteAdvice
+            : written.png.done
+                ? "; make original.png anew with the command: tintsmith-make-lattice \"" +
+                      paths.lattice + "\""
+                : "";
+        say((written.cubeTried ? "Could not write " : "Not writing ") + paths.cube + ": " +
+            written.cube.reason + advice);
+    }
+    if (!written.png.done || !written.cube.done) return false;
+    say("Wrote the LUT for your editor: " + paths.cube);
+    say("Wrote the same LUT as a PNG LUT image: " + paths.lutImage);
+    return true;
+}
+
+// Tells what became of the check, and its verdict; true when both files were
+// written.
 bool toldLutCheck(const LutCheckWritten& written, const WorkingPaths& paths) {
     if (!written.check.done) {
-        say("Could not check " + paths.cube + ": " + written.check.reason);
+        say("Could not check " + paths.cube + ": " + written.check.reason +
+            "; run Tintsmith again to write the LUT files anew");
         return false;
     }
-    if (!written.csv.done) say("Could not write " + paths.checkCsv + ": " + written.csv.reason);
+    if (!written.csv.done)
+        say("Could not write " + paths.checkCsv + ": " + written.csv.reason + kWriteAdvice);
     if (!written.picture.done)
-        say("Could not write " + paths.checkPicture + ": " + written.picture.reason);
+        say("Could not write " + paths.checkPicture + ": " + written.picture.reason + kWriteAdvice);
+    if (written.picture.done) say("Wrote the check picture: " + paths.checkPicture);
+    for (const std::string& line : verdictLines(written.verdict)) say(line);
+    if (!written.verdict.good())
+        say("Look at the check picture, then choose the chart type that is in the photo, or "
+            "photograph the printed chart again in even light.");
     return written.csv.done && written.picture.done;
 }
 
@@ -111,7 +159,8 @@ int runPhases(const char*& phase) {
     phase = "looking for a display";
     const std::string noDisplay = platform::missingDisplay();
     if (!noDisplay.empty()) {
-        say("Tintsmith needs a graphical desktop session to show its windows: " + noDisplay);
+        say("Tintsmith needs a graphical desktop session to show its windows: " + noDisplay +
+            "; start it from the desktop's menu, or from a terminal inside the desktop session");
         return kExitIncomplete;
     }
 
@@ -122,13 +171,19 @@ int runPhases(const char*& phase) {
     if (documents.empty() || !std::filesystem::is_directory(documents, error)) {
         say(std::string("No Documents folder found") +
             (documents.empty() ? " (HOME is not set)" : ": " + documents + " does not exist") +
-            "; Tintsmith works in the folder Tintsmith inside it");
+            "; Tintsmith works in the folder Tintsmith inside it, so make that folder, with "
+            "Photos and ccPhotos inside, and put your chart photo there as cc.jpg");
         return kExitIncomplete;
     }
     const WorkingPaths paths = buildWorkingPaths(documents);
 
     phase = "showing the Settings window";
-    const Settings settings = runSettingsWindow();
+    const std::optional<Settings> chosen = runSettingsWindow();
+    if (!chosen) {
+        say("Cancelled: the Settings window was closed, so nothing was read or written.");
+        return kExitCancelled;
+    }
+    const Settings& settings = *chosen;
 
     phase = "preparing the reference colours";
     const ChartReference reference = chartReference(settings.chartChoice);
@@ -139,10 +194,16 @@ int runPhases(const char*& phase) {
     if (settings.source == Source::File) {
         ImageRead read = readImageWhole(paths.referenceImage);
         if (!read.outcome.done) {
-            // a missing cc.jpg needs no more words; anything else says why
             say("Invalid Image!");
-            if (read.problem != ReadProblem::Missing)
-                say(paths.referenceImage + ": " + read.outcome.reason);
+            std::error_code folderError;
+            const bool folder = std::filesystem::is_directory(paths.folder, folderError);
+            say(read.problem == ReadProblem::Missing
+                    ? "There is no chart photo at " + paths.referenceImage + ": " +
+                          (folder ? "" : "make the folder " + paths.folder + ", then ") +
+                          "save your photo of the colour chart there as a JPEG named cc.jpg, or "
+                          "tick \"Use camera\" in the Settings window."
+                    : paths.referenceImage + ": " + read.outcome.reason +
+                          "; put your photo of the colour chart there, saved whole as a JPEG.");
             return kExitInvalidImage;
         }
         image = read.image;
@@ -150,26 +211,37 @@ int runPhases(const char*& phase) {
         cv::VideoCapture capture;
         if (!capture.open(settings.cameraIndex, cv::CAP_ANY)) {
             say("Unable to open camera!");
+            say("Camera " + std::to_string(settings.cameraIndex) +
+                " could not be opened: check that it is connected and no other program uses "
+                "it, or choose another camera number in the Settings window.");
             return kExitNoCamera;
         }
-        image = runPreviewLoop(capture, reference.detectorType);
+        const std::optional<cv::Mat> frame = runPreviewLoop(capture, reference.detectorType);
+        if (!frame) {
+            say("Cancelled: the camera's window was closed, so nothing was written.");
+            return kExitCancelled;
+        }
+        image = *frame;
     }
 
     phase = "detecting the chart";
     const CheckerList checkers = detectCharts(image, reference.detectorType);
     if (checkers.empty()) {
         say("ChartColor not detected ");
+        say(noChartAdvice(settings, reference, paths));
         return kExitNoChart;
     }
 
     phase = "fitting the correction and writing the LUT files";
     ResultWindow window;
+    const platform::ScreenArea screen = platform::screenArea();
+    prepareResult(window, image, {screen.width, screen.height});
     bool complete = true;
     for (const auto& checker : checkers) {
         // outline, measure and fit; the lattice is read before the model
         // exists, so that a missing one is told even when the fit then fails
         const cv::Mat checkPhoto = lutCheckPhoto(image);  // before the outline and the loss
-        outlineCharts(image, {checker});
+        outlineResult(window, image, checker);
         const cv::Mat measured = measuredPatchColours(checker);
         const ImageRead latticeRead = readLattice(paths.lattice);
         const cv::Mat& lattice = latticeRead.image;
@@ -196,7 +268,7 @@ int runPhases(const char*& phase) {
             showResult(window, image, kResultTitle);
             continue;
         }
-        drawLoss(image, fit.loss);
+        drawLoss(window, image, fit.loss);
         const LutCheckInput check =
             lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
 
@@ -216,6 +288,9 @@ int runPhases(const char*& phase) {
                 batchCorrectPhotos(paths.inputPhotos, paths.outputPhotos, *fit.model, observer);
             if (report.failed > 0) complete = false;
             endBatchProgress(window);
+            say("Batch: " + std::to_string(report.corrected) + " corrected, " +
+                std::to_string(report.skipped) + " skipped, " + std::to_string(report.failed) +
+                " failed; the corrected photos are in " + paths.outputPhotos);
         }
         fit.model.reset();
 
@@ -228,10 +303,7 @@ int runPhases(const char*& phase) {
                 LutFilesWritten written;
                 written.png = writeImageFile(paths.lutImage, lut);
                 written.cube =
-                    failed("original.png is " + notIdentity +
-                           "; the older cube is kept. Make the identity lattice with the command: "
-                           "tintsmith-make-lattice \"" +
-                           paths.lattice + "\"");
+                    failed("original.png is " + notIdentity + "; the older cube is kept");
                 written.cubeTried = false;
                 toldLutFiles(written, paths);
                 complete = false;
@@ -248,7 +320,94 @@ int runPhases(const char*& phase) {
     return complete ? kExitDone : kExitIncomplete;
 }
 
+// The lines --help gives: what the program does, its working folder on this
+// machine and the files in it, and the exit codes.
+std::string helpText() {
+    const std::string documents = platform::documentsFolder();
+    const WorkingPaths paths = buildWorkingPaths(documents);
+    std::error_code error;
+    const std::string folder =
+        documents.empty() ? "none, as no Documents folder is known (HOME is not set)"
+        : std::filesystem::is_directory(paths.folder, error)
+            ? paths.folder
+            : paths.folder + " (not there yet: make it, with Photos and ccPhotos inside)";
+    return "Tintsmith " TINTSMITH_VERSION
+           ": a colour-correction 3D LUT from a photo of a colour chart.\n"
+           "\n"
+           "Usage: tintsmith [--hold]\n"
+           "       tintsmith --help | --version\n"
+           "\n"
+           "In the Settings window choose the chart photo cc.jpg or a camera, the type of chart\n"
+           "in the picture, and whether to correct a folder of photos too. Tintsmith finds the\n"
+           "chart, fits a correction onto its true colours and writes it as a 3D LUT.\n"
+           "\n"
+           "Working folder on this machine: " +
+           folder +
+           "\n"
+           "  reads   cc.jpg            your photo of the chart (\"Use file cc.jpg\")\n"
+           "          original.png      the identity lattice (tintsmith-make-lattice writes it)\n"
+           "          Photos/           photos to correct (\"Batch Process Photos\")\n"
+           "  writes  cc_LUT.cube       the LUT for editors: 64 points, sRGB in and out\n"
+           "          cc_LUT.png        the same LUT as a PNG LUT image\n"
+           "          cc_LUT_check.png  how the LUT does on the chart, and in numbers:\n"
+           "          cc_LUT_check.csv\n"
+           "          ccPhotos/         the corrected photos, under their own names\n"
+           "\n"
+           "Options:\n"
+           "  --hold     keep the console open at the end until Enter (the menu entry's way)\n"
+           "  --help     this text\n"
+           "  --version  the version\n"
+           "\n"
+           "Exit codes: 0 done; 1 cc.jpg cannot be read; 2 no chart found; 3 the camera\n"
+           "cannot be opened; 4 not everything asked for was written; 5 cancelled (the\n"
+           "Settings or camera window closed with its close button).";
+}
+
+// How a run ended, in words, for a console that closes with the program.
+std::string endingText(int code) {
+    switch (code) {
+        case kExitDone:
+            return "Tintsmith is done: the files named above are written.";
+        case kExitInvalidImage:
+            return "Tintsmith stopped: the chart photo cc.jpg could not be read. The lines above "
+                   "say what to do.";
+        case kExitNoChart:
+            return "Tintsmith stopped: no chart was found. The lines above say what to check.";
+        case kExitNoCamera:
+            return "Tintsmith stopped: the camera could not be opened. The lines above say what "
+                   "to do.";
+        case kExitCancelled:
+            return "Tintsmith was cancelled: nothing was written.";
+        default:
+            return "Tintsmith ended without writing all it set out to. The lines above say what "
+                   "was not written and why.";
+    }
+}
+
 }  // namespace
+
+int runTintsmith(const std::vector<std::string>& arguments) {
+    bool hold = platform::consoleClosesAtExit();
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            say(helpText());
+            return kExitDone;
+        }
+        if (argument == "--version") {
+            say("tintsmith " TINTSMITH_VERSION);
+            return kExitDone;
+        }
+        if (argument == "--hold") hold = true;
+    }
+    const int code = runCalibration();
+    if (hold) {
+        say(endingText(code));
+        say("Press Enter to close this window.");
+        for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
+        }
+    }
+    return code;
+}
 
 int runCalibration() {
     const char* phase = "starting";
@@ -256,11 +415,11 @@ int runCalibration() {
         return runPhases(phase);
     } catch (const cv::Exception& error) {
         say("Stopped while " + std::string(phase) + ": " + oneLine(error.err) +
-            (error.func.empty() ? "" : " (in " + error.func + ")"));
+            (error.func.empty() ? "" : " (in " + error.func + ")") + kReportFault);
     } catch (const std::exception& error) {
-        say("Stopped while " + std::string(phase) + ": " + oneLine(error.what()));
+        say("Stopped while " + std::string(phase) + ": " + oneLine(error.what()) + kReportFault);
     } catch (...) {
-        say("Stopped while " + std::string(phase) + ": an unknown error");
+        say("Stopped while " + std::string(phase) + ": an unknown error" + kReportFault);
     }
     return kExitIncomplete;
 }

@@ -24,7 +24,7 @@ cv::Mat previewFrame(const cv::Mat& frame, cv::mcc::TYPECHART detectorType) {
     return preview;
 }
 
-cv::Mat runPreviewLoop(cv::VideoCapture& capture, cv::mcc::TYPECHART detectorType) {
+std::optional<cv::Mat> runPreviewLoop(cv::VideoCapture& capture, cv::mcc::TYPECHART detectorType) {
     ui::init(kDetectionTitle);
     cv::Mat frame;
     if (!capture.grab()) return frame;
@@ -38,10 +38,14 @@ cv::Mat runPreviewLoop(cv::VideoCapture& capture, cv::mcc::TYPECHART detectorTyp
             shown = true;
         }
         const int key = cv::waitKey(kFrameDelayMs);
-        // closing the window is taken as ESC
-        if ((key & 0xff) == kEscKey || (shown && windowClosed(kDetectionTitle))) {
+        if ((key & 0xff) == kEscKey) {
             cv::destroyAllWindows();
             break;
+        }
+        // the close button cancels the run
+        if (shown && windowClosed(kDetectionTitle)) {
+            cv::destroyAllWindows();
+            return std::nullopt;
         }
         // At the end of the stream the last frame and its window stay.
         if (!capture.grab()) break;

@@ -86,20 +86,22 @@ bool settingsFrame(SettingsState& state, cv::Mat& frame) {
     return ui::pushButton(frame, 15, 160, "Use selected settings", kFontScale);
 }
 
-Settings runSettingsWindow() {
+std::optional<Settings> runSettingsWindow() {
     cv::Mat frame(kSettingsHeight, kSettingsWidth, CV_8UC3);
     ui::init(kSettingsTitle);
     SettingsState state;
-
+    bool cancelled = false;
     for (;;) {
         // a click leaves before the frame is shown
         if (settingsFrame(state, frame)) break;
         ui::endFrame();
         cv::imshow(kSettingsTitle, frame);
-        // closing the window is taken as ESC
-        if (cv::waitKey(kFrameDelayMs) == kEscKey || windowClosed(kSettingsTitle)) break;
+        if (cv::waitKey(kFrameDelayMs) == kEscKey) break;
+        // the close button is the way to quit without a run
+        if ((cancelled = windowClosed(kSettingsTitle))) break;
     }
     cv::destroyAllWindows();
+    if (cancelled) return std::nullopt;
     return state.settings;
 }
 

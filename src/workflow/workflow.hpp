@@ -5,7 +5,9 @@
 // the exit code.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/mcc.hpp>
@@ -21,6 +23,7 @@ enum ExitCode : int {
     kExitNoChart = 2,       // the final detection found no chart
     kExitNoCamera = 3,      // camera source and the camera would not open
     kExitIncomplete = 4,    // the run could not produce all it set out to
+    kExitCancelled = 5,     // a window was closed with its close button: nothing written
 };
 
 // Where the chart image comes from; None when both source boxes were cleared.
@@ -33,6 +36,12 @@ struct Settings {
     int chartChoice = 0;  // 0..6, an index into kChartCatalogue
     bool batchMode = false;
 };
+
+// The program as started with `arguments` (those after its name): --help or
+// --version tell and end; --hold keeps the console open after the run until
+// Enter, as a double click on Windows does by itself; any other argument is
+// ignored. Returns the exit code.
+int runTintsmith(const std::vector<std::string>& arguments);
 
 // One whole run from start-up to the exit code. Never throws.
 int runCalibration();
@@ -88,8 +97,9 @@ constexpr int kSettingsHeight = 200;
 // clicked. Needs ui::init of the window first.
 bool settingsFrame(SettingsState& state, cv::Mat& frame);
 
-// Shows the Settings window until ESC or the button; returns what was shown.
-Settings runSettingsWindow();
+// Shows the Settings window until ESC or the button; returns what was shown,
+// or nothing when the window was closed with its close button.
+std::optional<Settings> runSettingsWindow();
 
 // The camera's live detection window. One pass: detects on `frame`, outlines
 // into a deep copy and returns it, says the "not detected" line when nothing
@@ -97,24 +107,40 @@ Settings runSettingsWindow();
 cv::Mat previewFrame(const cv::Mat& frame, cv::mcc::TYPECHART detectorType);
 
 // Runs the window on an opened capture until ESC or the end of the stream;
-// returns the last raw frame (empty when none came).
-cv::Mat runPreviewLoop(cv::VideoCapture& capture, cv::mcc::TYPECHART detectorType);
+// returns the last raw frame (empty when none came), or nothing when the
+// window was closed with its close button.
+std::optional<cv::Mat> runPreviewLoop(cv::VideoCapture& capture, cv::mcc::TYPECHART detectorType);
 
 // The result window, made when there is first something to show in it, so
-// that it never stands empty under its own title while a batch runs.
+// that it never stands empty under its own title while a batch runs. A photo
+// larger than the screen is shown scaled to fit, with its outline and loss
+// drawn again at that scale, as legible as on a small photo.
 struct ResultWindow {
     bool made = false;
     bool shown = false;  // an image was shown
     std::string title;   // the title it bears
+    double scale = 1;    // of the view against the photo: below 1 when scaled to fit
+    cv::Mat view;        // what the window shows of a photo scaled to fit, else empty
 };
 
-// Draws the fit's loss, "Loss: 4.3", in red at the photo's top left.
-void drawLoss(cv::Mat& image, double loss);
+// The scale at which a photo of `photo` pixels fits a screen area of `screen`
+// pixels with room for the window's frame: 1 when it fits or the screen is unknown.
+double fitScale(cv::Size photo, cv::Size screen);
+
+// Readies the window's view of `photo` (before anything is drawn into it) for
+// a screen area of `screen` pixels.
+void prepareResult(ResultWindow& window, const cv::Mat& photo, cv::Size screen);
+
+// Outlines the chart, and draws the fit's loss ("Loss: 4.3" in red at the top
+// left), into the photo and into the window's view.
+void outlineResult(ResultWindow& window, cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker);
+void drawLoss(ResultWindow& window, cv::Mat& image, double loss);
 
 // The window's title while a batch runs: "Correcting photos: k of n".
 std::string batchTitle(int done, int total);
 
-// Shows `image` under `title`; with `now`, lets the window draw it at once.
+// Shows `image` (or the view of it) under `title`; with `now`, lets the window
+// draw it at once.
 void showResult(ResultWindow& window, const cv::Mat& image, const std::string& title,
                 bool now = false);
 

@@ -8,12 +8,13 @@ result_title="Image and areas used to create LUTs | Press any key to exit"
 
 # Runs the program through the Settings window (ticking "Batch Process Photos"
 # when $1 is "batch") to its end, pressing a key in the result window if one
-# appears. With $1 "wmclose" both windows are closed by the window manager's
-# message instead of a key. With $1 "direct" no window is expected: the
-# program runs with the environment changes in RUN_ENV. Sets STATUS.
+# appears. With $1 "wmclose" the Settings window is closed by the window
+# manager's message, and with "resultclose" the result window is. With $1
+# "direct" no window is expected: the program runs with the environment
+# changes in RUN_ENV and the arguments in RUN_ARGS. Sets STATUS.
 run_to_end() {
     if [ "${1:-}" = direct ]; then
-        (cd "$SANDBOX" && exec env "${RUN_ENV[@]}" "$TINTSMITH" >"$OUT" 2>"$ERR") &
+        (cd "$SANDBOX" && exec env "${RUN_ENV[@]}" "$TINTSMITH" "${RUN_ARGS[@]}" >"$OUT" 2>"$ERR") &
         PID=$!
         wait_exit 60
         return
@@ -28,7 +29,7 @@ run_to_end() {
     while kill -0 "$PID" 2>/dev/null; do
         [ "$SECONDS" -lt "$deadline" ] || fail "program did not end"
         if has_window "$result_title"; then
-            if [ "${1:-}" = wmclose ]; then
+            if [ "${1:-}" = resultclose ]; then
                 id=$(wait_window "$result_title")
                 "$WM_CLOSE" "$id" || fail "could not send WM_DELETE_WINDOW"
             else
@@ -100,7 +101,6 @@ check_cc_grey() { expect_luts; }
 setup_cc_deep() { seed_inputs; "$E2E_TOOL" from-chart deep "$ASSETS/cc.jpg" "$WORK/cc.png" && mv "$WORK/cc.png" "$WORK/cc.jpg"; }
 check_cc_deep() { expect_luts; }
 setup_cc_huge() { seed_inputs; "$E2E_TOOL" from-chart huge "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
-check_cc_huge() { expect_luts; }
 setup_lattice_missing() { cp "$ASSETS/cc.jpg" "$WORK/cc.jpg"; older_outputs; }
 check_lattice_missing() { expect_older_outputs; }
 setup_lattice_small() { seed_inputs; "$E2E_TOOL" image small-lattice "$WORK/original.png"; older_outputs; }
@@ -390,8 +390,23 @@ check_temporaries_left() {
     [ "$(ls -A "$WORK/ccPhotos" | sort | tr '\n' ' ')" = "a.png notes.tmp " ] || fail "ccPhotos holds $(ls -A "$WORK/ccPhotos")"
     [ -z "$(find "$WORK" -maxdepth 1 -name '.tintsmith-*')" ] || fail "a temporary file was left"
 }
-setup_wm_close() { seed_inputs; }
-check_wm_close() { expect_luts; }
+# the Settings window's close button cancels; the result window's is any key
+setup_wm_close() { seed_inputs; older_outputs; }
+check_wm_close() { expect_older_outputs; }
+setup_result_close() { seed_inputs; }
+check_result_close() { expect_luts; }
+# a photo larger than the screen (1920 x 1200 here) is shown scaled to fit
+check_cc_huge() {
+    expect_luts
+    local width=${RESULT_SIZE%%x*} height=${RESULT_SIZE##*x}
+    [ -n "$RESULT_SIZE" ] && [ "$width" -le 1920 ] && [ "$height" -le 1200 ] ||
+        fail "the result window is $RESULT_SIZE, larger than the screen"
+}
+# the help and the version need no display and leave the working folder alone
+setup_help() { older_outputs; RUN_ENV=(-u DISPLAY); RUN_ARGS=(--help); }
+check_help() { expect_older_outputs; expect_stdout_has "Working folder on this machine: $WORK"; }
+setup_version() { older_outputs; RUN_ENV=(-u DISPLAY); RUN_ARGS=(--version); }
+check_version() { expect_older_outputs; expect_stdout "tintsmith 1.0.0"; }
 setup_no_display() { seed_inputs; older_outputs; RUN_ENV=(-u DISPLAY); }
 check_no_display() { expect_older_outputs; }
 setup_display_unreachable() { seed_inputs; older_outputs; RUN_ENV=(DISPLAY=:4711); }
@@ -438,7 +453,10 @@ photos_exfat             batch  4     for one name
 photos_turkish           batch  0     -
 cc_video                 plain  1     a video (MP4)
 temporaries_left         batch  0     -
-wm_close                 wmclose 0    -
+wm_close                 wmclose 5    Cancelled: the Settings window was closed
+result_close             resultclose 0 -
+help                     direct 0     tintsmith [--hold]
+version                  direct 0     tintsmith 1.0.0
 no_display               direct 4     graphical desktop session
 display_unreachable      direct 4     cannot be reached
 no_documents             direct 4     No Documents folder found"
@@ -449,13 +467,15 @@ while read -r name mode code line; do
     echo "case: $name"
     new_sandbox
     SKIP=""
+    RESULT_SIZE=""
+    RUN_ARGS=()
     "setup_$name"
     if [ -n "$SKIP" ]; then echo "  skipped: $SKIP"; continue; fi
     before=$(hash_inputs)
     run_to_end "$mode"
     [ "$STATUS" -eq "$code" ] || fail "$name: exit code $STATUS, expected $code"
     if [ "$line" = "-" ]; then
-        [ ! -s "$OUT" ] || fail "$name: unexpected console output"
+        only_report_lines
     else
         grep -qF -- "$line" "$OUT" || fail "$name: the console lacks '$line'"
     fi

@@ -47,7 +47,8 @@ kill -0 "$PID" 2>/dev/null || fail "the key pressed during the batch ended the r
 key "$id" space
 wait_exit 60
 expect_status 0
-expect_stdout ""
+expect_line 1 "Batch: $kPhotos corrected, 0 skipped, 0 failed; the corrected photos are in $WORK/ccPhotos/"
+expect_report
 [ "$(ls "$WORK/ccPhotos" | wc -l)" -eq "$kPhotos" ] || fail "not every photo was corrected"
 "$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" >/dev/null || fail "LUT files not written whole"
 

@@ -118,6 +118,23 @@ wait_exit() {
 expect_status() { [ "$STATUS" -eq "$1" ] || fail "exit code $STATUS, expected $1"; }
 expect_stdout() { [ "$(cat "$OUT")" == "$1" ] || fail "stdout was '$(cat "$OUT")', expected '$1'"; }
 expect_stdout_has() { grep -qF -- "$1" "$OUT" || fail "stdout lacks '$1'"; }
+expect_line() { [ "$(sed -n "$1p" "$OUT")" == "$2" ] || fail "line $1 of stdout is not '$2'"; }
+
+# The console of a run that wrote both LUT files and their check, which made
+# the chart's colours better: those lines and no other (but the batch's).
+expect_report() {
+    expect_stdout_has "Wrote the LUT for your editor: $WORK/cc_LUT.cube"
+    expect_stdout_has "Wrote the same LUT as a PNG LUT image: $WORK/cc_LUT.png"
+    expect_stdout_has "Wrote the check picture: $WORK/cc_LUT_check.png"
+    grep -q "^Better: the cube brings the chart's colours closer to their reference" "$OUT" ||
+        fail "stdout gives no verdict of the check"
+    only_report_lines
+}
+only_report_lines() {
+    local other
+    other=$(grep -vE '^(Wrote the |Better: |Batch: )' "$OUT")
+    [ -z "$other" ] || fail "unexpected console lines: $other"
+}
 expect_file() { [ -f "$1" ] || fail "missing $1"; }
 expect_no_file() { [ ! -e "$1" ] || fail "unexpected $1"; }
 
@@ -130,10 +147,12 @@ pass_settings() {
 
 # The result window, closed with a key. A key that reaches the window while
 # it is still being set up can be lost, so the key is pressed again until the
-# window has gone; a second key to a closing window does nothing.
+# window has gone; a second key to a closing window does nothing. Sets
+# RESULT_SIZE to the window's size as shown, "WIDTHxHEIGHT".
 close_result() {
     local title="Image and areas used to create LUTs | Press any key to exit" id
     id=$(wait_window "$title" "${1:-120}")
+    RESULT_SIZE=$(xdotool getwindowgeometry "$id" 2>/dev/null | sed -n 's/.*Geometry: //p')
     local deadline=$((SECONDS + 60))
     key "$id" space
     while kill -0 "$PID" 2>/dev/null && has_window "$title"; do
@@ -147,12 +166,12 @@ close_result() {
 }
 
 # A whole run through the Settings window and the result window that ends in
-# exit 0 with nothing on the console.
+# exit 0 with the report of the files written on the console.
 run_clean() {
     start_program
     pass_settings
     close_result
     wait_exit
     expect_status 0
-    expect_stdout ""
+    expect_report
 }

@@ -34,7 +34,7 @@ key "$id" Escape
 close_result
 wait_exit
 expect_status 0
-expect_stdout ""
+expect_report
 
 out="$WORK/ccPhotos/IMG_0001.jpg"
 expect_tag "$out" DateTimeOriginal "2024:05:17 10:11:12"

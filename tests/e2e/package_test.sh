@@ -21,7 +21,7 @@ for file in usr/bin/tintsmith usr/bin/tintsmith-make-lattice usr/share/tintsmith
     expect_file "$root/$file"
 done
 entry="$root/usr/share/applications/tintsmith.desktop"
-for line in "Exec=tintsmith" "Icon=tintsmith" "Terminal=true" "Type=Application"; do
+for line in "Exec=tintsmith --hold" "Icon=tintsmith" "Terminal=true" "Type=Application"; do
     grep -qx "$line" "$entry" || fail "the menu entry lacks '$line'"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -48,5 +48,37 @@ echo "case: that command, then the installed program writes both LUT files and e
 (cd "$SANDBOX" && eval "$command") || fail "the suggested command failed"
 run_clean
 "$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" || fail "cube and PNG LUT differ"
+
+echo "case: the lattice writer's help, and wrong arguments that are never a file name"
+(cd "$SANDBOX" && tintsmith-make-lattice --help >"$OUT") || fail "--help did not exit 0"
+expect_line 1 "usage: tintsmith-make-lattice OUTPUT.png"
+for wrong in --bogus ""; do
+    (cd "$SANDBOX" && tintsmith-make-lattice $wrong >"$OUT")
+    [ $? -eq 2 ] || fail "'tintsmith-make-lattice $wrong' did not exit 2"
+done
+expect_no_file "$SANDBOX/--bogus"
+
+echo "case: from the menu, the console tells how the run ended and stays until Enter"
+exec_line=$(sed -n 's/^Exec=//p' "$entry")
+session="tintsmith-menu-$$"
+# no display here: the run ends at once, exit 4, as a run from the menu would
+tmux new-session -d -s "$session" -x 220 -y 40 \
+    "cd '$SANDBOX' && env -u DISPLAY HOME='$HOME' PATH='$PATH' $exec_line; echo \"ended \$?\"; sleep 60"
+trap 'tmux kill-session -t "$session" 2>/dev/null; cleanup' EXIT
+pane() { tmux capture-pane -p -J -t "$session"; }
+deadline=$((SECONDS + 30))
+until pane | grep -q "Press Enter to close this window."; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the console did not wait: $(pane)"
+    sleep 0.2
+done
+pane | grep -q "Tintsmith ended without writing all it set out to" || fail "no words on how it ended: $(pane)"
+pgrep -x -P "$(tmux list-panes -t "$session" -F '#{pane_pid}')" tintsmith >/dev/null ||
+    fail "the program did not wait for Enter: $(pane)"
+tmux send-keys -t "$session" Enter
+deadline=$((SECONDS + 30))
+until pane | grep -q "^ended 4$"; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "Enter did not end it (or not with 4): $(pane)"
+    sleep 0.2
+done
 
 echo "PASS"

@@ -26,7 +26,8 @@ toggle_box "$id" 15 45 on           # "Use camera"
 click "$id" 50 170                  # "Use selected settings"
 wait_exit 60
 expect_status 3
-expect_stdout "Unable to open camera!"
+expect_line 1 "Unable to open camera!"
+expect_line 2 "Camera 0 could not be opened: check that it is connected and no other program uses it, or choose another camera number in the Settings window."
 expect_no_file "$WORK/cc_LUT.png"
 
 echo "case: clearing the file box leaves no source: no chart, exit 2"
@@ -38,7 +39,8 @@ toggle_box "$id" 15 30 off          # "Use file cc.jpg" cleared
 key "$id" Escape
 wait_exit 60
 expect_status 2
-expect_stdout "ChartColor not detected "
+expect_stdout "ChartColor not detected 
+No picture was taken: tick \"Use file cc.jpg\" or \"Use camera\" in the Settings window."
 
 echo "case: another chart box changes the LUT written"
 lut_for_box() {  # $1: y of the chart box to click, or "" for the default
@@ -73,8 +75,23 @@ click "$id" 50 170
 close_result
 wait_exit
 expect_status 0
-expect_stdout ""
+expect_line 1 "Batch: 2 corrected, 0 skipped, 0 failed; the corrected photos are in $WORK/ccPhotos/"
+expect_report
 "$E2E_TOOL" size "$WORK/ccPhotos/IMG_0001.JPG" | grep -qx "320 240 3 8" || fail "IMG_0001.JPG not corrected"
 "$E2E_TOOL" size "$WORK/ccPhotos/b.png" | grep -qx "320 240 3 8" || fail "b.png not corrected"
+
+echo "case: the Settings window's close button cancels: 5, nothing written, nothing replaced"
+new_sandbox
+seed_inputs
+printf 'older cube' >"$WORK/cc_LUT.cube"
+start_program
+id=$(wait_window "$settings_title")
+toggle_box "$id" 200 160 on  # batch mode too: still nothing is written
+"$WM_CLOSE" "$id" || fail "could not send WM_DELETE_WINDOW"
+wait_exit 60
+expect_status 5
+expect_stdout "Cancelled: the Settings window was closed, so nothing was read or written."
+[ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "cc_LUT.cube was replaced"
+expect_no_file "$WORK/cc_LUT.png"
 
 echo "PASS"

@@ -1,10 +1,12 @@
 # The file-source workflow from the Settings window to the exit code.
 source "$E2E_LIB"
 
-echo "case: a chart photo gives both LUT files and exit 0 after a key"
+echo "case: a chart photo gives both LUT files and exit 0 after a key; Photos untouched"
 new_sandbox
 seed_inputs
+"$E2E_TOOL" image photo "$WORK/Photos/a.png"
 run_clean
+[ -z "$(ls "$WORK/ccPhotos")" ] || fail "ccPhotos was written with batch mode off"
 "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "512 512 3 8" || fail "cc_LUT.png is not 512 x 512 8-bit colour"
 [ "$(stat -c %s "$WORK/cc_LUT.cube")" -eq 7340048 ] || fail "cc_LUT.cube has the wrong size"
 "$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" || fail "cube and PNG LUT differ"
@@ -24,7 +26,8 @@ start_program
 pass_settings
 wait_exit 60
 expect_status 1
-expect_stdout "Invalid Image!"
+expect_stdout "Invalid Image!
+There is no chart photo at $WORK/cc.jpg: save your photo of the colour chart there as a JPEG named cc.jpg, or tick \"Use camera\" in the Settings window."
 expect_no_file "$WORK/cc_LUT.png"
 
 echo "case: a photo without a chart gives 2 and writes nothing"
@@ -35,9 +38,24 @@ start_program
 pass_settings
 wait_exit 60
 expect_status 2
-expect_stdout "ChartColor not detected "
+expect_stdout "ChartColor not detected 
+No ColorChecker clone was found in $WORK/cc.jpg. Check that this is the chart in the photo (the chart type chosen in the Settings window), that the whole chart is in the picture, at least 150 pixels across, and that it is evenly lit, without glare."
 expect_no_file "$WORK/cc_LUT.png"
 expect_no_file "$WORK/cc_LUT.cube"
 expect_no_file "$WORK/cc_LUT_check.png"
+
+echo "case: the wrong chart type gives a warning that names the likely causes, here and in the check picture"
+new_sandbox
+seed_inputs
+start_program
+id=$(wait_window "Settings")
+toggle_box "$id" 200 60 on  # "X-Rite ColorChecker Passport Video", not the classic chart it is
+key "$id" Escape
+close_result
+wait_exit
+expect_status 0
+expect_stdout_has "Warning: after the cube the chart's colours are still far from their reference"
+expect_stdout_has "Likely causes: the wrong chart type, a chart photographed on a screen, or an over-exposed chart."
+"$E2E_TOOL" size "$WORK/cc_LUT_check.png" >/dev/null || fail "no check picture"
 
 echo "PASS"

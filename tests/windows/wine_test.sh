@@ -26,7 +26,13 @@ run_sample() {
     close_result 240
     wait_exit 120
     expect_status 0
-    expect_stdout ""
+    # the report of the files written, with this system's own paths
+    local said
+    said=$(tr -d '\r' <"$OUT")
+    # (the paths are in the ANSI code page, which need not be valid UTF-8)
+    LC_ALL=C grep -q "^Wrote the LUT for your editor: .*cc_LUT.cube$" <<<"$said" ||
+        fail "no report of the LUT"
+    LC_ALL=C grep -q "^Better: " <<<"$said" || fail "no verdict of the check"
 }
 
 echo "case: the Linux build on the sample photo, as the reference"
@@ -59,7 +65,7 @@ wait_exit 120
 expect_status 4
 # a Windows console line ends in CR LF
 said=$(tr -d '\r' <"$OUT")
-expected="No Documents folder found: Z:${SANDBOX//\//\\}\\$(printf '%9s') does not exist; Tintsmith works in the folder Tintsmith inside it"
+expected="No Documents folder found: Z:${SANDBOX//\//\\}\\$(printf '%9s') does not exist; Tintsmith works in the folder Tintsmith inside it, so make that folder, with Photos and ccPhotos inside, and put your chart photo there as cc.jpg"
 [ "$said" = "$expected" ] || fail "expected the line '$expected'"
 
 echo "PASS"

@@ -1,5 +1,6 @@
 // The LUT check: the patches in CIEDE2000, the CSV and the picture.
-// Sections: the patches · the CSV · the picture · writing both files.
+// Sections: the picture's parts · the patches · the verdict · the CSV · the picture ·
+// writing both files.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -71,32 +72,6 @@ ChartLayout layoutOf(cv::mcc::TYPECHART detectorType, int patches) {
     ChartLayout layout;
     layout.rows = std::max(1, (patches + layout.columns - 1) / layout.columns);
     return layout;
-}
-
-struct Summary {
-    int used = 0;
-    double meanBefore = 0, maxBefore = 0, meanAfter = 0, maxAfter = 0;
-};
-
-// Mean and maximum over the patches the fit used (all of them if it used none).
-Summary summarise(const std::vector<PatchCheck>& patches) {
-    Summary summary;
-    for (const PatchCheck& patch : patches) summary.used += patch.used ? 1 : 0;
-    bool all = summary.used == 0;
-    int counted = 0;
-    for (const PatchCheck& patch : patches) {
-        if (!patch.used && !all) continue;
-        ++counted;
-        summary.meanBefore += patch.before;
-        summary.meanAfter += patch.afterCube;
-        summary.maxBefore = std::max(summary.maxBefore, patch.before);
-        summary.maxAfter = std::max(summary.maxAfter, patch.afterCube);
-    }
-    if (counted > 0) {
-        summary.meanBefore /= counted;
-        summary.meanAfter /= counted;
-    }
-    return summary;
 }
 
 // One tile: the swatch split in three, the patch number, the differences.
@@ -215,6 +190,45 @@ std::vector<PatchCheck> checkPatches(const LutCheckInput& input, const CubeLut& 
     return patches;
 }
 
+// --- The verdict -------------------------------------------------------------
+
+LutVerdict lutVerdict(const std::vector<PatchCheck>& patches) {
+    LutVerdict verdict;
+    for (const PatchCheck& patch : patches) verdict.used += patch.used ? 1 : 0;
+    const bool all = verdict.used == 0;
+    int counted = 0;
+    for (const PatchCheck& patch : patches) {
+        if (!patch.used && !all) continue;
+        ++counted;
+        verdict.meanBefore += patch.before;
+        verdict.meanAfter += patch.afterCube;
+        verdict.maxBefore = std::max(verdict.maxBefore, patch.before);
+        verdict.maxAfter = std::max(verdict.maxAfter, patch.afterCube);
+    }
+    if (counted > 0) {
+        verdict.meanBefore /= counted;
+        verdict.meanAfter /= counted;
+    }
+    return verdict;
+}
+
+std::vector<std::string> verdictLines(const LutVerdict& verdict) {
+    const std::string means = "(mean CIEDE2000 " + formatFixed(verdict.meanBefore, 1) +
+                              " before, " + formatFixed(verdict.meanAfter, 1) + " after)";
+    if (verdict.good())
+        return {"Better: the cube brings the chart's colours closer to their reference " + means +
+                "."};
+    return {verdict.better()
+                ? "Warning: after the cube the chart's colours are still far from their "
+                  "reference " +
+                      means + "."
+                : "Warning: the cube does not bring the chart's colours closer to their "
+                  "reference " +
+                      means + ".",
+            "Likely causes: the wrong chart type, a chart photographed on a screen, or an "
+            "over-exposed chart."};
+}
+
 // --- The CSV -----------------------------------------------------------------
 
 std::string lutCheckCsv(const std::vector<PatchCheck>& patches) {
@@ -253,31 +267,42 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     const int half = (width - 3 * kMargin) / 2;
 
     // rows of the picture, top to bottom
+    const LutVerdict verdict = lutVerdict(patches);
+    const std::vector<std::string> verdictText = verdictLines(verdict);
     const int titleBase = kMargin + 26;
-    const int statsBase = titleBase + 32, statsBase2 = statsBase + 26;
+    const int verdictBase = titleBase + 34;
+    const int statsBase = verdictBase + 26 * int(verdictText.size()) + 10;
+    const int statsBase2 = statsBase + 26;
     const int photosTop = statsBase2 + 44;
     const int legendBase = photosTop + photo.rows + kMargin + 20, legendBase2 = legendBase + 24;
     const int tilesTop = legendBase2 + 16;
     cv::Mat picture(tilesTop + layout.rows * cellHeight + kMargin, width, CV_8UC3, kGround);
 
-    // heading
-    const Summary summary = summarise(patches);
+    // heading: the chart, the verdict, the figures behind it
     const std::string name = input.chartName.empty() ? "Chart" : input.chartName;
     drawCaption(picture, name + "    Loss: " + formatFixed(input.loss, 1), {kMargin, titleBase},
                 0.85, kText, 2);
+    for (std::size_t line = 0; line < verdictText.size(); ++line) {
+        // as large as the heading's other lines, smaller where it would not fit
+        int baseline = 0;
+        const int textWidth = cv::getTextSize(verdictText[line], kFont, 0.6, 2, &baseline).width;
+        const double scale = std::min(0.6, 0.6 * (width - 2 * kMargin) / textWidth);
+        drawCaption(picture, verdictText[line], {kMargin, verdictBase + 26 * int(line)}, scale,
+                    verdict.good() ? kGood : kPoor, 2);
+    }
     drawCaption(picture,
-                "CIEDE2000 to the reference, over the " + std::to_string(summary.used) + " of " +
+                "CIEDE2000 to the reference, over the " + std::to_string(verdict.used) + " of " +
                     std::to_string(count) + " patches the fit used:",
                 {kMargin, statsBase}, 0.6, kText);
     int x = kMargin;
     x += drawCaption(picture,
-                     "before: mean " + formatFixed(summary.meanBefore, 1) + ", max " +
-                         formatFixed(summary.maxBefore, 1) + "      after the cube: ",
+                     "before: mean " + formatFixed(verdict.meanBefore, 1) + ", max " +
+                         formatFixed(verdict.maxBefore, 1) + "      after the cube: ",
                      {x, statsBase2}, 0.6, kText);
     drawCaption(
         picture,
-        "mean " + formatFixed(summary.meanAfter, 1) + ", max " + formatFixed(summary.maxAfter, 1),
-        {x, statsBase2}, 0.6, differenceColour(summary.meanAfter), 2);
+        "mean " + formatFixed(verdict.meanAfter, 1) + ", max " + formatFixed(verdict.maxAfter, 1),
+        {x, statsBase2}, 0.6, differenceColour(verdict.meanAfter), 2);
 
     // the photo before | after
     const int leftX = kMargin + (half - photo.cols) / 2;
@@ -298,7 +323,7 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     x += drawCaption(picture, "up to 2 hard to see    ", {x, legendBase2}, 0.5, kGood, 2);
     x += drawCaption(picture, "up to 5 seen side by side    ", {x, legendBase2}, 0.5, kFair, 2);
     x += drawCaption(picture, "above 5 plain to see    ", {x, legendBase2}, 0.5, kPoor, 2);
-    if (summary.used < count)
+    if (verdict.used < count)
         drawCaption(picture, "orange: saturated, left out of the fit", {x, legendBase2}, 0.5,
                     kLeftOut, 2);
 
@@ -330,6 +355,7 @@ LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cub
         written.check = failed("the chart's reference colours are not available");
         return written;
     }
+    written.verdict = lutVerdict(patches);
     written.csv = replaceFileContents(csvPath, lutCheckCsv(patches));
     written.picture =
         writeImageFile(picturePath, lutCheckPicture(input, cube, patches, fileNameOf(cubePath)));

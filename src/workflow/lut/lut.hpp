@@ -124,10 +124,28 @@ std::string lutCheckCsv(const std::vector<PatchCheck>& patches);
 cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
                         const std::vector<PatchCheck>& patches, const std::string& cubeName);
 
+// What the check concludes, over the patches the fit used (all of them when it
+// used none): CIEDE2000 to the reference before and after the cube. The cube
+// is good when it brings the colours closer and not still far off: a mean
+// above 10 is plain on every patch, as with a chart of another type.
+struct LutVerdict {
+    int used = 0;  // patches the fit used
+    double meanBefore = 0, maxBefore = 0, meanAfter = 0, maxAfter = 0;
+    bool better() const { return meanAfter < meanBefore; }
+    bool good() const { return better() && meanAfter <= 10; }
+};
+
+LutVerdict lutVerdict(const std::vector<PatchCheck>& patches);
+
+// The verdict in words, as the check picture's heading and the console give
+// it: one line, and the likely causes on a second when the cube is not good.
+std::vector<std::string> verdictLines(const LutVerdict& verdict);
+
 struct LutCheckWritten {
-    Outcome check;    // the cube read back and the reference at hand
-    Outcome csv;      // the CSV file written
-    Outcome picture;  // the picture written
+    Outcome check;       // the cube read back and the reference at hand
+    LutVerdict verdict;  // ...and what it showed
+    Outcome csv;         // the CSV file written
+    Outcome picture;     // the picture written
 };
 
 // Reads the cube file back and writes both check files, each complete or not

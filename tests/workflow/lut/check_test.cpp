@@ -62,6 +62,38 @@ TEST(LutCheckFiles, CsvRowsHoldEveryColourOnTheByteScale) {
               "2,115.00,82.00,69.00,127.50,63.75,255.00,0.26,254.49,31.48,11.00,5.00,0\n");
 }
 
+// The verdict over the patches the fit used: good only when the cube brings
+// them closer and not still far off (a mean above 10), else a warning with
+// the likely causes.
+TEST(LutCheckFiles, TheVerdictWarnsUnlessTheCubeBringsTheChartClose) {
+    PatchCheck left;
+    left.before = 50, left.afterCube = 90, left.used = false;  // saturated: not counted
+    const struct {
+        double before, after;
+        const char* first;
+    } rows[] = {
+        {7.04, 5.5,
+         "Better: the cube brings the chart's colours closer to their reference (mean "
+         "CIEDE2000 7.0 before, 5.5 after)."},
+        {3.1, 4.5, "Warning: the cube does not bring the chart's colours closer"},
+        {3.0, 3.0, "Warning: the cube does not bring the chart's colours closer"},
+        {38.3, 10.5, "Warning: after the cube the chart's colours are still far"},
+    };
+    for (const auto& row : rows) {
+        PatchCheck patch;
+        patch.before = row.before, patch.afterCube = row.after;
+        const LutVerdict verdict = lutVerdict({patch, left, patch});
+        EXPECT_EQ(verdict.used, 2);
+        EXPECT_DOUBLE_EQ(verdict.meanAfter, row.after);
+        const std::vector<std::string> lines = verdictLines(verdict);
+        EXPECT_EQ(lines.front().rfind(row.first, 0), 0u) << lines.front();
+        EXPECT_EQ(lines.size(), verdict.good() ? 1u : 2u);
+        if (!verdict.good()) {
+            EXPECT_EQ(lines.back().rfind("Likely causes: the wrong chart", 0), 0u);
+        }
+    }
+}
+
 TEST(LutCheckFiles, ThePictureStaysWithin1600PixelsForEveryLayout) {
     CubeLut cube;
     ASSERT_TRUE(parseCube(cubeText(identityLattice()), cube).done);
