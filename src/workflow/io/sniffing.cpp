@@ -29,8 +29,14 @@ constexpr int kMostPages = 10000;
 constexpr std::uint64_t kMostEntries = 4096;
 constexpr std::uint64_t kMostPieces = std::uint64_t(1) << 20;
 
-constexpr char kCut[] = "is cut short (an unfinished copy?)";
+// A JPEG's header (its segments before the frame) spans at most this much.
+constexpr std::uint64_t kMostHeaderBytes = std::uint64_t(64) << 20;
 
+constexpr char kCut[] = "is cut short (an unfinished copy?)";
+constexpr char kNoPicture[] = "is damaged: it never comes to its picture";
+
+// A file's first bytes, kept, and a window onto the rest, so that walking a
+// header byte by byte costs a read only every 64 KiB.
 class Bytes {
   public:
     Bytes(const ReadAt& read, std::uint64_t size) : read_(read), size_(size) {
@@ -47,7 +53,15 @@ class Bytes {
             std::memcpy(into, head_.data() + offset, count);
             return true;
         }
-        return read_(offset, into, count) == count;
+        if (count > kHeadBytes) return read_(offset, into, count) == count;
+        if (offset < windowAt_ || offset + count > windowAt_ + window_.size()) {
+            window_.resize(std::size_t(std::min<std::uint64_t>(size_ - offset, kHeadBytes)));
+            window_.resize(read_(offset, window_.data(), window_.size()));
+            windowAt_ = offset;
+            if (window_.size() < count) return false;
+        }
+        std::memcpy(into, window_.data() + (offset - windowAt_), count);
+        return true;
     }
     // An unsigned number of `bytes` bytes at `offset`; false when the file ends first.
     bool number(std::uint64_t offset, int bytes, bool big, std::uint64_t& value) const {
@@ -77,6 +91,8 @@ class Bytes {
     const ReadAt& read_;
     std::uint64_t size_;
     std::vector<std::uint8_t> head_;
+    mutable std::vector<std::uint8_t> window_;
+    mutable std::uint64_t windowAt_ = 0;
 };
 
 void picture(FileSniff& sniff, const char* format, const char* extension) {
@@ -158,6 +174,7 @@ void sniffJpeg(const Bytes& b, FileSniff& sniff) {
         std::uint8_t byte = 0;
         do {
             if (!b.get(pos++, &byte, 1)) return void(sniff.damage = kCut);
+            if (pos > kMostHeaderBytes) return void(sniff.damage = kNoPicture);
         } while (byte != 0xff);
         do {
             if (!b.get(pos++, &byte, 1)) return void(sniff.damage = kCut);
@@ -178,7 +195,7 @@ void sniffJpeg(const Bytes& b, FileSniff& sniff) {
         }
         pos += length;
     }
-    sniff.damage = "is damaged: it never comes to its picture";
+    sniff.damage = kNoPicture;
 }
 
 void sniffPng(const Bytes& b, FileSniff& sniff) {
