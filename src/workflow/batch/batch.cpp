@@ -7,8 +7,10 @@
 // most of the work and run side by side this way, and corrections share one
 // colour table. A JPEG written as a JPEG goes band by band from file bytes to
 // file bytes; any other photo is decoded whole. Each worker puts its photo's
-// file on disk under a temporary name; one writer thread renames them into
-// place in listing order and notes what befell each. The calling thread only
+// file on disk under a temporary name, with the original's metadata; one
+// writer thread renames them into place in listing order, never over a photo
+// of this batch whose name the disk takes for the same, and notes what befell
+// each. The calling thread only
 // waits and hands on the notes and the progress, so a window it owns keeps
 // answering. A worker starts only a photo close enough behind the writer (a
 // few photos, or a few tens of MiB of files), which bounds the files waiting
@@ -236,9 +238,10 @@ void decodeAndCorrect(Entry& entry, const std::vector<std::uint8_t>& bytes, Imag
 
 // Corrects and encodes a photo whose bytes were read and checked, with the
 // original's metadata, then puts its file on disk beside its output, complete,
-// so that the writer has only to rename it; or keeps why not. A JPEG written as a JPEG goes band by
-// band where it allows, any other photo is decoded whole into `block`. Workers stage side by side,
-// so the batch does not end waiting on the writer's fsyncs one after another.
+// so that the writer has only to rename it; or keeps why not. A JPEG written
+// as a JPEG goes band by band where it allows, any other photo is decoded
+// whole into `block`. Workers stage side by side, so the batch does not end
+// waiting on the writer's fsyncs one after another.
 void correctAndStage(Entry& entry, std::vector<std::uint8_t>& bytes, ImageRead& read,
                      ColourTable& table, PhotoBlock* block) {
     // what the corrected photo keeps of the original, and what it does not
