@@ -243,22 +243,26 @@ wrap_program() {
 }
 unwrap_program() { TINTSMITH=${REAL_TINTSMITH:-$TINTSMITH}; }
 # files of 40 GB that take no disk space (links to them in Photos, so that the
-# inputs' hashes need not read them) under a memory limit of 2 GB: none is read
-# whole, and the one that claims to be a small JPEG is refused by its size
+# inputs' hashes need not read them) under a memory limit of 1.3 GB: none is
+# read whole, and the one that claims to be a small JPEG is refused by its
+# size; a 256-megapixel PNG, within the machine's pixels but not this limit,
+# runs out of memory alone
 setup_photos_sparse() {
+    local name
     seed_inputs
     "$E2E_TOOL" image photo "$WORK/Photos/a.png"
-    local name
+    make_png "$WORK/Photos/huge.png" 16000 16000
     truncate -s 40G "$SANDBOX/clip.mp4" "$SANDBOX/blob.bin"
     "$E2E_TOOL" image photo "$SANDBOX/big.jpg" && truncate -s 40G "$SANDBOX/big.jpg"
     for name in clip.mp4 blob.bin big.jpg; do ln -s "$SANDBOX/$name" "$WORK/Photos/$name"; done
-    wrap_program "ulimit -v 2000000"
+    wrap_program "ulimit -v 1300000"
 }
 check_photos_sparse() {
     unwrap_program
     expect_luts
     [ "$(ls "$WORK/ccPhotos")" = "a.png" ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
     grep -qF "clip.mp4: a video" "$OUT" && grep -qF "blob.bin: not an image" "$OUT" || fail "the large files are not named"
+    grep -qF "huge.png: there is not enough memory" "$OUT" || fail "the PNG too large for the limit is not told"
 }
 # RAW camera files and videos, by name and by content, and formats Tintsmith
 # does not read: each named with what to do, none a failure
