@@ -347,6 +347,7 @@ setup_photos_exfat() {
         return
     fi
     MOUNTS+=("$WORK/ccPhotos")
+    losetup -d "$LOOP"  # while mounted: the device then frees itself when unmounted
     seed_inputs
     make_png "$SANDBOX/wide.png" 40 10 && mv "$SANDBOX/wide.png" "$WORK/Photos/IMG_0001.PNG"
     make_png "$WORK/Photos/img_0001.png" 60 10
@@ -358,7 +359,6 @@ check_photos_exfat() {
     "$E2E_TOOL" size "$WORK/ccPhotos/IMG_0001.PNG" | grep -q "^40 " || fail "IMG_0001.PNG was overwritten"
     grep -qF "img_0001.png: the disk of" "$OUT" || fail "the second photo is not told"
     unmount_all
-    losetup -d "$LOOP"
 }
 # regression: under a Turkish locale upper-case extensions were not recognised
 setup_photos_turkish() {
