@@ -16,9 +16,9 @@ inline bool exportLut(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
     const cv::Mat checkPhoto = lutCheckPhoto(image);
     outlineCharts(image, {checker});
     const cv::Mat measured = measuredPatchColours(checker);
-    const cv::Mat lattice = readLattice(paths.lattice);
-    if (lattice.empty()) return false;
-    const cv::Mat latticeInput = bgrToModelInput(lattice);
+    const ImageRead lattice = readLattice(paths.lattice);
+    if (!lattice.outcome.done) return false;
+    const cv::Mat latticeInput = bgrToModelInput(lattice.image);
     Fit fit = fitModel(measured, reference);
     if (!fit.outcome.done) return false;
     ResultWindow window;  // as the program draws into a photo that fits the screen

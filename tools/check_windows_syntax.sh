@@ -5,11 +5,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 compiler=x86_64-w64-mingw32-g++-posix
-# libjpeg's headers alone, without the rest of the system's own
+# libjpeg's and zlib's headers alone, without the rest of the system's own
 jpeg=$(mktemp -d)
 trap 'rm -rf "$jpeg"' EXIT
 ln -s /usr/include/jpeglib.h /usr/include/jmorecfg.h /usr/include/jerror.h \
-    "$(dirname "$(find /usr/include -name jconfig.h -print -quit)")/jconfig.h" "$jpeg/"
+    "$(dirname "$(find /usr/include -name jconfig.h -print -quit)")/jconfig.h" \
+    /usr/include/zlib.h /usr/include/zconf.h "$jpeg/"
 failed=0
 for file in src/*/*.cpp src/*/*/*.cpp tools/*.cpp bench/*.cpp; do
     [ -e "$file" ] || continue

@@ -77,6 +77,21 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
             return "Not correcting photos: " + note.path + " is the same folder as " +
                    paths.inputPhotos +
                    ", so the originals would be overwritten; make ccPhotos a folder of its own";
+        case BatchNote::Kind::Video:
+            return "Skipping " + note.path + ": " + note.reason + ". To correct a video, apply " +
+                   paths.cube +
+                   " to it in your video editor, or with ffmpeg's lut3d filter, for instance "
+                   "in the folder " +
+                   paths.folder + ": ffmpeg -i \"Photos/" + fileNameOf(note.path) +
+                   "\" -vf lut3d=cc_LUT.cube \"" + replaceExtension(fileNameOf(note.path), "") +
+                   "_cc.mp4\"";
+        case BatchNote::Kind::Remark:
+            return note.path + ": " + note.reason;
+        case BatchNote::Kind::NotEntered:
+            return "Photos in the subfolders of " + note.path +
+                   " are not corrected; not entered: " + note.reason;
+        case BatchNote::Kind::NoneCorrected:
+            return "No photo was corrected: " + note.path + " " + note.reason;
     }
     return note.path + ": " + note.reason;
 }
@@ -228,17 +243,24 @@ int runPhases(const char*& phase) {
         const cv::Mat checkPhoto = lutCheckPhoto(image);  // before the outline and the loss
         outlineResult(window, image, checker);
         const cv::Mat measured = measuredPatchColours(checker);
-        const cv::Mat lattice = readLattice(paths.lattice);
+        const ImageRead latticeRead = readLattice(paths.lattice);
+        const cv::Mat& lattice = latticeRead.image;
         cv::Mat latticeInput;
-        if (lattice.empty()) {
+        if (!latticeRead.outcome.done) {
             say("Could not read the lattice image original.png (" + paths.lattice +
-                "): missing or not an image, so no LUT files were written; make one with the "
-                "command: tintsmith-make-lattice \"" +
+                "): " + latticeRead.outcome.reason +
+                ", so no LUT files were written; make one with the command: "
+                "tintsmith-make-lattice \"" +
                 paths.lattice + "\"");
             complete = false;
         } else {
             latticeInput = bgrToModelInput(lattice);
         }
+        // a chart photographed without colour gives a LUT of tones alone
+        if (!chartHasColour(measured))
+            say("The chart shows no colour (a black-and-white or grey photo?): the LUT files "
+                "correct its tones alone; photograph the chart in colour for a colour "
+                "correction");
         Fit fit = fitModel(measured, reference);
         if (!fit.outcome.done) {
             say(fit.outcome.reason);
@@ -272,13 +294,25 @@ int runPhases(const char*& phase) {
         }
         fit.model.reset();
 
-        // the LUT pair, and the check of a pair written whole
+        // the LUT pair, and the check of a pair written whole; a cube only from
+        // the identity lattice, which alone makes it the correction
         if (!latticeOutput.empty()) {
             const cv::Mat lut = modelOutputToBgr(latticeOutput);
-            if (!toldLutFiles(writeLutFiles(lut, paths.lutImage, paths.cube), paths) ||
-                !toldLutCheck(writeLutCheck(check, paths.cube, paths.checkCsv, paths.checkPicture),
-                              paths))
+            const std::string notIdentity = latticeProblem(lattice);
+            if (!notIdentity.empty() && cubeProblem(lut).empty()) {
+                LutFilesWritten written;
+                written.png = writeImageFile(paths.lutImage, lut);
+                written.cube =
+                    failed("original.png is " + notIdentity + "; the older cube is kept");
+                written.cubeTried = false;
+                toldLutFiles(written, paths);
                 complete = false;
+            } else if (!toldLutFiles(writeLutFiles(lut, paths.lutImage, paths.cube), paths) ||
+                       !toldLutCheck(
+                           writeLutCheck(check, paths.cube, paths.checkCsv, paths.checkPicture),
+                           paths)) {
+                complete = false;
+            }
         }
         showResult(window, image, kResultTitle);
     }

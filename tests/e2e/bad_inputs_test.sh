@@ -108,8 +108,16 @@ check_lattice_small() {
     "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "256 256 3 8" || fail "cc_LUT.png does not follow the lattice's size"
     [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "cc_LUT.cube was changed"
 }
-setup_lattice_grey() { seed_inputs; "$E2E_TOOL" lattice "$SANDBOX/l.png"; "$E2E_TOOL" from-chart grey "$SANDBOX/l.png" "$WORK/original.png"; }
-check_lattice_grey() { expect_luts; }
+# a lattice that is not the identity (grey, resaved as JPEG): the PNG follows
+# it, but no cube is written from it
+setup_lattice_grey() { seed_inputs; "$E2E_TOOL" lattice "$SANDBOX/l.png"; "$E2E_TOOL" from-chart grey "$SANDBOX/l.png" "$WORK/original.png"; older_outputs; }
+check_lattice_grey() {
+    "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "512 512 3 8" || fail "cc_LUT.png does not follow the lattice"
+    [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "a cube was written from a lattice that is not the identity"
+    grep -qF "tintsmith-make-lattice \"$WORK/original.png\"" "$OUT" || fail "the lattice writer's command is not given"
+}
+setup_lattice_jpeg() { seed_inputs; "$E2E_TOOL" lattice "$SANDBOX/l.png"; convert "$SANDBOX/l.png" -quality 95 "$SANDBOX/l.jpg" && mv "$SANDBOX/l.jpg" "$WORK/original.png"; older_outputs; }
+check_lattice_jpeg() { check_lattice_grey; }
 # the LUT files are a pair: when one cannot be replaced, the other stays as it was
 setup_png_blocked() { seed_inputs; mkdir "$WORK/cc_LUT.png"; printf 'older cube' >"$WORK/cc_LUT.cube"; }
 check_png_blocked() {
@@ -226,6 +234,151 @@ setup_photos_same_folder() {
     rmdir "$WORK/ccPhotos" && ln -s Photos "$WORK/ccPhotos"
 }
 check_photos_same_folder() { expect_luts; [ "$(ls "$WORK/Photos")" = "a.png" ] || fail "Photos changed"; }
+# The program under a wrapper that first runs $1 (a limit, a locale), for one case.
+wrap_program() {
+    REAL_TINTSMITH=${REAL_TINTSMITH:-$TINTSMITH}
+    printf '#!/bin/sh\n%s\nexec "%s"\n' "$1" "$REAL_TINTSMITH" >"$SANDBOX/wrapped"
+    chmod +x "$SANDBOX/wrapped"
+    TINTSMITH="$SANDBOX/wrapped"
+}
+unwrap_program() { TINTSMITH=${REAL_TINTSMITH:-$TINTSMITH}; }
+# files of 40 GB that take no disk space (links to them in Photos, so that the
+# inputs' hashes need not read them) under a memory limit of 1.3 GB: none is
+# read whole, and the one that claims to be a small JPEG is refused by its
+# size; a 256-megapixel PNG, within the machine's pixels but not this limit,
+# runs out of memory alone
+setup_photos_sparse() {
+    local name
+    seed_inputs
+    "$E2E_TOOL" image photo "$WORK/Photos/a.png"
+    make_png "$WORK/Photos/huge.png" 16000 16000
+    truncate -s 40G "$SANDBOX/clip.mp4" "$SANDBOX/blob.bin"
+    "$E2E_TOOL" image photo "$SANDBOX/big.jpg" && truncate -s 40G "$SANDBOX/big.jpg"
+    for name in clip.mp4 blob.bin big.jpg; do ln -s "$SANDBOX/$name" "$WORK/Photos/$name"; done
+    wrap_program "ulimit -v 1300000"
+}
+check_photos_sparse() {
+    unwrap_program
+    expect_luts
+    [ "$(ls "$WORK/ccPhotos")" = "a.png" ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
+    grep -qF "clip.mp4: a video" "$OUT" && grep -qF "blob.bin: not an image" "$OUT" || fail "the large files are not named"
+    grep -qF "huge.png: there is not enough memory" "$OUT" || fail "the PNG too large for the limit is not told"
+}
+# RAW camera files and videos, by name and by content, and formats Tintsmith
+# does not read: each named with what to do, none a failure
+setup_photos_not_photos() {
+    seed_inputs
+    "$E2E_TOOL" image photo "$WORK/Photos/good.png"
+    "$E2E_TOOL" image photo "$SANDBOX/raw.tif" && cp "$SANDBOX/raw.tif" "$WORK/Photos/DSC_0001.NEF"
+    cp "$SANDBOX/raw.tif" "$WORK/Photos/IMG_0002.dng"
+    printf '\0\0\0\030ftypcrx \0\0\0\001crx isom' >"$WORK/Photos/IMG_0003.CR3"
+    printf '\0\0\0\030ftypisom\0\0\002\0isommp41' >"$WORK/Photos/clip.mp4"
+    printf '\032\105\337\243 matroska' >"$WORK/Photos/clip_named_as_photo.jpg"
+    printf 'GIF89a\001\0\001\0' >"$WORK/Photos/anim.gif"
+    printf '\0\0\0\030ftypheic\0\0\0\0mif1heic' >"$WORK/Photos/IMG_0004.HEIC"
+}
+check_photos_not_photos() {
+    local line
+    expect_luts
+    [ "$(ls "$WORK/ccPhotos")" = "good.png" ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
+    for line in "DSC_0001.NEF: a RAW camera file (NEF)" "IMG_0002.dng: a RAW camera file (DNG)" \
+        "IMG_0003.CR3: a RAW camera file (CR3)" "clip.mp4: a video (MP4)" \
+        "clip_named_as_photo.jpg: a video (Matroska" "anim.gif: a picture in the GIF format" \
+        "IMG_0004.HEIC: a picture in the HEIC/HEIF format" "lut3d=cc_LUT.cube"; do
+        grep -qF "$line" "$OUT" || fail "the console lacks '$line'"
+    done
+}
+# damaged files of every format: told as damaged, never as "not an image";
+# whole files with flaws the decoder skips: corrected
+setup_photos_damaged() {
+    local extension
+    seed_inputs
+    for extension in tif webp ppm pam jp2 ras bmp png; do
+        "$E2E_TOOL" image photo "$SANDBOX/p.$extension" || fail "could not make a .$extension"
+        cut_file "$SANDBOX/p.$extension" 50 "$WORK/Photos/cut.$extension"
+    done
+    cut_file "$ASSETS/cc.jpg" 60 "$WORK/Photos/cut_then_ended.jpg"
+    printf '\377\331' >>"$WORK/Photos/cut_then_ended.jpg"
+    "$E2E_TOOL" image photo "$SANDBOX/p.jpg"
+    head -c -2 "$SANDBOX/p.jpg" >"$WORK/Photos/whole_without_end.jpg"
+    python3 - "$SANDBOX/p.png" "$WORK/Photos/whole_bad_text_checksum.png" <<'PY'
+import sys
+png = open(sys.argv[1], "rb").read()
+text = b"\0\0\0\x09tEXtComment\0x" + b"\1\2\3\4"  # a checksum that does not match
+open(sys.argv[2], "wb").write(png[:33] + text + png[33:])
+PY
+}
+check_photos_damaged() {
+    local name
+    expect_luts
+    [ "$(ls "$WORK/ccPhotos" | tr '\n' ' ')" = "whole_bad_text_checksum.png whole_without_end.jpg " ] ||
+        fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
+    for name in cut.tif cut.webp cut.ppm cut.pam cut.jp2 cut.ras cut.bmp cut.png cut_then_ended.jpg; do
+        grep -F "Photos/$name: " "$OUT" | grep -qE "cut short|damaged" || fail "$name is not told as damaged"
+    done
+    ! grep -q "not an image" "$OUT" || fail "a damaged file was called not an image"
+}
+setup_photos_empty() { seed_inputs; }
+check_photos_empty() { expect_luts; }
+setup_photos_subfolders() {
+    seed_inputs
+    mkdir "$WORK/Photos/2024-05" "$WORK/Photos/2024-06"
+    "$E2E_TOOL" image photo "$WORK/Photos/2024-05/a.png"
+    "$E2E_TOOL" image photo "$WORK/Photos/2024-06/b.png"
+}
+check_photos_subfolders() {
+    expect_luts
+    grep -qF "No photo was corrected" "$OUT" || fail "the batch did not say it corrected nothing"
+    [ -z "$(ls "$WORK/ccPhotos")" ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
+}
+# ccPhotos on a disk that does not tell case apart (an exFAT card): two photos
+# whose names meet there never overwrite each other
+setup_photos_exfat() {
+    if [ "$(id -u)" -ne 0 ] || ! command -v mkfs.exfat >/dev/null || ! command -v mount.exfat-fuse >/dev/null; then
+        SKIP="an exFAT disk needs root, mkfs.exfat and mount.exfat-fuse (exfatprogs, exfat-fuse)"
+        return
+    fi
+    truncate -s 16M "$SANDBOX/card.img"
+    mkfs.exfat "$SANDBOX/card.img" >/dev/null 2>&1 || { SKIP="mkfs.exfat failed"; return; }
+    LOOP=$(losetup -f --show "$SANDBOX/card.img" 2>/dev/null) || { SKIP="no loop device to be had"; return; }
+    if ! mount.exfat-fuse "$LOOP" "$WORK/ccPhotos" >/dev/null 2>&1; then
+        losetup -d "$LOOP"
+        SKIP="this system does not mount FUSE file systems"
+        return
+    fi
+    MOUNTS+=("$WORK/ccPhotos")
+    losetup -d "$LOOP"  # while mounted: the device then frees itself when unmounted
+    seed_inputs
+    make_png "$SANDBOX/wide.png" 40 10 && mv "$SANDBOX/wide.png" "$WORK/Photos/IMG_0001.PNG"
+    make_png "$WORK/Photos/img_0001.png" 60 10
+    make_png "$WORK/Photos/other.png" 30 10
+}
+check_photos_exfat() {
+    expect_luts
+    [ "$(ls "$WORK/ccPhotos" | tr '\n' ' ')" = "IMG_0001.PNG other.png " ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
+    "$E2E_TOOL" size "$WORK/ccPhotos/IMG_0001.PNG" | grep -q "^40 " || fail "IMG_0001.PNG was overwritten"
+    grep -qF "img_0001.png: the disk of" "$OUT" || fail "the second photo is not told"
+    unmount_all
+}
+# regression: under a Turkish locale upper-case extensions were not recognised
+setup_photos_turkish() {
+    if ! locale -a 2>/dev/null | grep -qix 'tr_TR.utf-\?8' &&
+        ! localedef -i tr_TR -f UTF-8 tr_TR.UTF-8 >/dev/null 2>&1; then
+        SKIP="no Turkish locale, and it cannot be made here (localedef needs root and the locales package)"
+        return
+    fi
+    seed_inputs
+    "$E2E_TOOL" image photo "$SANDBOX/p.tif" && mv "$SANDBOX/p.tif" "$WORK/Photos/SCAN.TIF"
+    "$E2E_TOOL" image photo "$SANDBOX/p.jpg" && mv "$SANDBOX/p.jpg" "$WORK/Photos/IMG_0001.JPG"
+    wrap_program "export LC_ALL=tr_TR.UTF-8 LANG=tr_TR.UTF-8"
+}
+check_photos_turkish() {
+    unwrap_program
+    expect_luts
+    [ "$(ls "$WORK/ccPhotos" | tr '\n' ' ')" = "IMG_0001.JPG SCAN.TIF " ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
+}
+setup_cc_video() { setup_cc_missing; printf '\0\0\0\030ftypisom\0\0\002\0isommp41' >"$WORK/cc.jpg"; }
+check_cc_video() { expect_older_outputs; }
 # a killed run's temporary files go; other files that look alike stay
 setup_temporaries_left() {
     seed_inputs
@@ -271,12 +424,13 @@ cc_empty                 plain  1     Invalid Image!
 cc_truncated             plain  1     Invalid Image!
 cc_folder                plain  1     Invalid Image!
 cc_tiny                  plain  2     ChartColor not detected
-cc_grey                  plain  0     Warning: after the cube the chart's colours are still far
+cc_grey                  plain  0     The chart shows no colour
 cc_deep                  plain  0     -
 cc_huge                  plain  0     -
 lattice_missing          plain  4     original.png
 lattice_small            plain  4     smaller than 512 x 512
-lattice_grey             plain  0     Warning: the cube does not bring the chart's colours closer
+lattice_grey             plain  4     not the identity lattice
+lattice_jpeg             plain  4     not the identity lattice
 png_blocked              plain  4     cc_LUT.png
 cube_blocked             plain  4     cc_LUT.cube
 check_blocked            plain  4     cc_LUT_check.png
@@ -294,6 +448,14 @@ disk_full                plain  4     File Not Opened
 photos_names             batch  0     Skipping
 photos_failures          batch  4     Skipping
 photos_same_folder       batch  4     same folder
+photos_sparse            batch  4     far more than a picture of 320 x 240 pixels
+photos_not_photos        batch  0     Skipping
+photos_damaged           batch  4     cut short
+photos_empty             batch  0     No photo was corrected
+photos_subfolders        batch  0     not entered: 2024-05/, 2024-06/
+photos_exfat             batch  4     for one name
+photos_turkish           batch  0     -
+cc_video                 plain  1     a video (MP4)
 temporaries_left         batch  0     -
 wm_close                 wmclose 5    Cancelled: the Settings window was closed
 result_close             resultclose 0 -

@@ -7,8 +7,10 @@
 // most of the work and run side by side this way, and corrections share one
 // colour table. A JPEG written as a JPEG goes band by band from file bytes to
 // file bytes; any other photo is decoded whole. Each worker puts its photo's
-// file on disk under a temporary name; one writer thread renames them into
-// place in listing order and notes what befell each. The calling thread only
+// file on disk under a temporary name, with the original's metadata; one
+// writer thread renames them into place in listing order, never over a photo
+// of this batch whose name the disk takes for the same, and notes what befell
+// each. The calling thread only
 // waits and hands on the notes and the progress, so a window it owns keeps
 // answering. A worker starts only a photo close enough behind the writer (a
 // few photos, or a few tens of MiB of files), which bounds the files waiting
@@ -23,9 +25,9 @@
 #include <condition_variable>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <thread>
 
 #include <opencv2/core/utility.hpp>
@@ -123,28 +125,41 @@ class PhotoBlock : public cv::MatAllocator {
 // One entry of the folder listing on its way through the stages.
 struct Entry {
     std::string file;
-    std::string output;        // its name in ccPhotos
-    cv::Mat image;             // the decoded photo, corrected in place
-    std::string encoded;       // ...then encoded for its file in ccPhotos
-    std::string temporary;     // ...then on disk there, complete, for the writer to rename
-    std::string skipReason;    // set when the entry is left out
-    std::string unwritten;     // why the corrected photo could not be written
-    bool failed = false;       // the entry left out makes the run incomplete
-    std::exception_ptr error;  // thrown while it was made, rethrown in turn
+    std::string output;                // its name in ccPhotos
+    std::string format;                // the extension its corrected photo is encoded as
+    cv::Mat image;                     // the decoded photo, corrected in place
+    std::string encoded;               // ...then encoded for its file in ccPhotos
+    std::string temporary;             // ...then on disk there, complete, for the writer to rename
+    std::string skipReason;            // set when the entry is left out
+    std::string unwritten;             // why the corrected photo could not be written
+    bool failed = false;               // the entry left out makes the run incomplete
+    bool video = false;                // the entry left out is a video
+    std::vector<std::string> remarks;  // worth knowing of a photo corrected
+    std::exception_ptr error;          // thrown while it was made, rethrown in turn
 };
 
-// Marks an entry as left out for a file that was not read. Only files no
-// decoder recognises are skipped without making the run incomplete.
+// Running out of memory belongs to the photo that met it; any other error to
+// the model.
+constexpr char kNoMemory[] = "there was not enough memory to correct it";
+
+// Marks an entry as left out for a file that was not read. Files that are no
+// photos Tintsmith reads are skipped without making the run incomplete.
 void skipEntry(Entry& entry, const ImageRead& read) {
     entry.skipReason = read.outcome.reason;
-    entry.failed = read.problem != ReadProblem::NotAnImage;
+    entry.failed = !notAPhoto(read.problem);
+    entry.video = read.problem == ReadProblem::Video;
 }
 
 // What listing the photo folder found.
 struct PhotoListing {
-    std::vector<std::string> files;  // regular files and links to them, by name
-    std::vector<BatchNote> notes;    // everything else, and a listing that failed
+    std::vector<std::string> files;    // regular files and links to them, by name
+    std::vector<std::string> folders;  // subfolders, by name, each with its separator
+    std::vector<BatchNote> notes;      // everything else, and a listing that failed
+    bool empty = true;                 // the folder holds nothing at all
 };
+
+// Subfolders named at most in the line that tells they are not entered.
+constexpr std::size_t kMostFoldersNamed = 10;
 
 // The entries of `folder` (ending in its separator), without entering
 // subfolders. Anything else that is not a folder (a pipe would hang the
@@ -159,10 +174,15 @@ PhotoListing listPhotos(const std::string& folder) {
         return listing;
     }
     for (; !error && it != end; it.increment(error)) {
+        listing.empty = false;
         std::error_code statusError;
         const fs::file_status status = it->status(statusError);
-        const std::string path = folder + it->path().filename().string();
-        if (fs::is_directory(status)) continue;
+        const std::string name = it->path().filename().string();
+        const std::string path = folder + name;
+        if (fs::is_directory(status)) {
+            listing.folders.push_back(name + "/");
+            continue;
+        }
         if (fs::is_regular_file(status)) {
             listing.files.push_back(path);
             continue;
@@ -175,6 +195,16 @@ PhotoListing listPhotos(const std::string& folder) {
     }
     if (error) listing.notes.push_back({BatchNote::Kind::ListedInPart, folder, "", true});
     std::sort(listing.files.begin(), listing.files.end());
+    std::sort(listing.folders.begin(), listing.folders.end());
+    if (!listing.folders.empty()) {
+        std::string named;
+        for (std::size_t i = 0; i < listing.folders.size() && i < kMostFoldersNamed; ++i)
+            named += (i == 0 ? "" : ", ") + listing.folders[i];
+        if (listing.folders.size() > kMostFoldersNamed)
+            named += " and " + std::to_string(listing.folders.size() - kMostFoldersNamed) + " more";
+        listing.notes.insert(listing.notes.begin(),
+                             {BatchNote::Kind::NotEntered, folder, named, false});
+    }
     return listing;
 }
 
@@ -186,17 +216,15 @@ bool sameFolder(const std::string& a, const std::string& b) {
 
 // Decodes the checked bytes whole into `block` (when given) and corrects them
 // in place; colours shared between photos go through the model only once.
-void decodeAndCorrect(Entry& entry, const std::vector<std::uint8_t>& bytes, ColourTable& table,
-                      PhotoBlock* block) {
-    ImageRead read;
+void decodeAndCorrect(Entry& entry, const std::vector<std::uint8_t>& bytes, ImageRead& read,
+                      ColourTable& table, PhotoBlock* block) {
     decodeImageBytes(bytes, read, block);
     if (read.image.empty()) return skipEntry(entry, read);
-    entry.skipReason = colourFormatProblem(entry.output);
+    entry.skipReason = colourFormatProblem(entry.output, entry.format);
     entry.failed = !entry.skipReason.empty();
     if (entry.failed) return;
     entry.image = read.image;
-    // running out of memory belongs to this photo; any other error to the model
-    constexpr char kNoMemory[] = "there was not enough memory to correct it";
+    read.image.release();
     try {
         table.correctInPlace(entry.image);
     } catch (const std::bad_alloc&) {
@@ -208,29 +236,40 @@ void decodeAndCorrect(Entry& entry, const std::vector<std::uint8_t>& bytes, Colo
     entry.failed = !entry.skipReason.empty();
 }
 
-// Corrects and encodes a photo whose bytes were read and checked, then puts
-// its file on disk beside its output, complete, so that the writer has only
-// to rename it; or keeps why not. A JPEG written as a JPEG goes band by band
-// where it allows, any other photo is decoded whole into `block`. Workers
-// stage side by side, so the batch does not end waiting on the writer's
-// fsyncs one after another.
-void correctAndStage(Entry& entry, std::vector<std::uint8_t>& bytes, ColourTable& table,
-                     PhotoBlock* block) {
+// Corrects and encodes a photo whose bytes were read and checked, with the
+// original's metadata, then puts its file on disk beside its output, complete,
+// so that the writer has only to rename it; or keeps why not. A JPEG written
+// as a JPEG goes band by band where it allows, any other photo is decoded
+// whole into `block`. Workers stage side by side, so the batch does not end
+// waiting on the writer's fsyncs one after another.
+void correctAndStage(Entry& entry, std::vector<std::uint8_t>& bytes, ImageRead& read,
+                     ColourTable& table, PhotoBlock* block) {
+    // what the corrected photo keeps of the original, and what it does not
+    const PhotoMetadata metadata = photoMetadata(bytes.data(), bytes.size());
+    const std::string profile = nonSrgbProfile(bytes.data(), bytes.size());
     bool inBands = false;
     try {
         // the whole-image way meets any error of a band, and tells it as usual
-        inBands = correctJpegInBands(bytes, entry.output, table, entry.encoded, block);
+        inBands = correctJpegInBands(bytes, entry.format, table, entry.encoded, block);
     } catch (...) {
     }
     if (!inBands) {
-        decodeAndCorrect(entry, bytes, table, block);
+        decodeAndCorrect(entry, bytes, read, table, block);
         bytes = std::vector<std::uint8_t>();
-        if (entry.failed) return;
-        const Outcome encoded = encodeImage(entry.output, entry.image, entry.encoded);
+        if (!entry.skipReason.empty()) return;
+        const Outcome encoded = encodeImage(entry.output, entry.image, entry.encoded, entry.format);
         entry.image.release();
         entry.unwritten = encoded.reason;
         if (!encoded.done) return;
     }
+    entry.encoded = withMetadata(std::move(entry.encoded), metadata);
+    if (!profile.empty())
+        entry.remarks.push_back("its colour profile is " + profile +
+                                ", not sRGB: it was corrected as its values stand, and the "
+                                "corrected photo is sRGB (that profile is not copied)");
+    if (read.file.pages > 1)
+        entry.remarks.push_back("a " + read.file.format + " of " + std::to_string(read.file.pages) +
+                                " pages, of which only the first is corrected");
     Outcome staged;
     entry.temporary = writeTemporary(entry.output, entry.encoded, staged);
     entry.unwritten = staged.reason;
@@ -244,41 +283,93 @@ Entry processEntry(const std::string& file, const std::string& outputFolder, Col
         entry.file = file;
         entry.output = outputFolder + fileNameOf(file);
         std::vector<std::uint8_t> bytes;
-        const ImageRead read = readImageBytes(file, largestImagePixels(), bytes);
+        ImageRead read = readImageBytes(file, largestImagePixels(), bytes);
+        entry.format = encodingFor(entry.output, read.file.extension);
         if (read.outcome.done)
-            correctAndStage(entry, bytes, table, block);
+            correctAndStage(entry, bytes, read, table, block);
         else
             skipEntry(entry, read);
+    } catch (const std::bad_alloc&) {
+        entry.skipReason = kNoMemory;
+        entry.failed = true;
     } catch (...) {
         entry.error = std::current_exception();
     }
     entry.image.release();
     entry.encoded = std::string();
+    if (!entry.skipReason.empty() && !entry.temporary.empty()) {
+        platform::removeFile(entry.temporary);
+        entry.temporary.clear();
+    }
     return entry;
+}
+
+// The names put in ccPhotos so far, by the key under which names a disk may
+// take for one meet.
+struct WrittenNames {
+    std::string folder;
+    std::map<std::string, std::vector<std::string>> byKey;
+};
+
+// The name written before that `name` leads to the same file on the output
+// folder's disk (one that does not tell case, or an accent's forms, apart);
+// "" when none does.
+std::string sameFileAs(const WrittenNames& written, const std::string& name) {
+    const auto found = written.byKey.find(nameMeetingKey(name));
+    std::error_code error;
+    if (found == written.byKey.end() || !fs::exists(fs::path(written.folder + name), error))
+        return {};
+    std::vector<std::string> listed;
+    for (fs::directory_iterator it(fs::path(written.folder), error), end; !error && it != end;
+         it.increment(error))
+        listed.push_back(it->path().filename().string());
+    if (error) return {};
+    for (const std::string& other : found->second)
+        if (other != name && sameFileOnDisk(other, name, listed)) return other;
+    return {};
 }
 
 // Puts a corrected photo in place, or notes why an entry was not, and counts
 // it. Runs on the writer thread, in listing order, so notes and errors come in
 // that order.
-std::optional<BatchNote> writeEntry(Entry& entry, BatchReport& report) {
+std::vector<BatchNote> writeEntry(Entry& entry, BatchReport& report, WrittenNames& written) {
     if (entry.error) std::rethrow_exception(entry.error);
-    std::optional<BatchNote> note;
+    std::vector<BatchNote> notes;
     if (!entry.skipReason.empty()) {
-        note = BatchNote{BatchNote::Kind::Skipped, entry.file, entry.skipReason, entry.failed};
+        notes.push_back({entry.video ? BatchNote::Kind::Video : BatchNote::Kind::Skipped,
+                         entry.file, entry.skipReason, entry.failed});
     } else {
-        std::string unwritten = entry.unwritten;
-        if (unwritten.empty()) unwritten = moveIntoPlace(entry.temporary, entry.output).reason;
-        if (!unwritten.empty())
-            note = BatchNote{BatchNote::Kind::NotWritten, entry.output, unwritten, true};
+        const std::string name = fileNameOf(entry.output);
+        const std::string other = entry.unwritten.empty() ? sameFileAs(written, name) : "";
+        if (!other.empty()) {
+            platform::removeFile(entry.temporary);
+            notes.push_back({BatchNote::Kind::Skipped, entry.file,
+                             "the disk of " + written.folder + " takes " + name + " and " + other +
+                                 " for one name, so its corrected photo would overwrite "
+                                 "that of " +
+                                 other + "; rename one of the two photos",
+                             true});
+        } else {
+            std::string unwritten = entry.unwritten;
+            if (unwritten.empty()) unwritten = moveIntoPlace(entry.temporary, entry.output).reason;
+            if (!unwritten.empty()) {
+                notes.push_back({BatchNote::Kind::NotWritten, entry.output, unwritten, true});
+            } else {
+                written.byKey[nameMeetingKey(name)].push_back(name);
+                for (const std::string& remark : entry.remarks)
+                    notes.push_back({BatchNote::Kind::Remark, entry.file, remark, false});
+            }
+        }
     }
-    if (!note)
+    const bool left = !notes.empty() && notes.front().kind != BatchNote::Kind::Remark;
+    if (!left)
         report.corrected++;
-    else if (note->failed)
+    else if (notes.front().failed)
         report.failed++;
     else
         report.skipped++;
     entry = Entry();
-    return note;
+    return notes;
 }
 
 // --- Scheduling --------------------------------------------------------------
@@ -349,7 +440,7 @@ void photoWorker(BatchState& state, const std::vector<std::string>& files,
 }
 
 // Writes or notes the entries in listing order; the first error stops it.
-void photoWriter(BatchState& state, BatchReport& report) {
+void photoWriter(BatchState& state, BatchReport& report, WrittenNames& written) {
     for (std::size_t index = 0; index < state.entries.size(); ++index) {
         Entry entry;
         {
@@ -359,16 +450,16 @@ void photoWriter(BatchState& state, BatchReport& report) {
             entry = std::move(state.entries[index]);
             state.entries[index] = Entry();
         }
-        std::optional<BatchNote> note;
+        std::vector<BatchNote> notes;
         try {
-            note = writeEntry(entry, report);
+            notes = writeEntry(entry, report, written);
         } catch (...) {
             std::lock_guard<std::mutex> lock(state.mutex);
             state.error = std::current_exception();
             break;
         }
         std::lock_guard<std::mutex> lock(state.mutex);
-        if (note) state.notes.push_back(std::move(*note));
+        for (BatchNote& note : notes) state.notes.push_back(std::move(note));
         state.written++;
         state.changed.notify_all();
     }
@@ -414,19 +505,35 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     const PhotoListing listing = listPhotos(inputFolder);
     for (const BatchNote& note : listing.notes) {
         tell(note);
-        (note.failed ? report.failed : report.skipped)++;
+        if (note.kind != BatchNote::Kind::NotEntered)
+            (note.failed ? report.failed : report.skipped)++;
     }
+    // a batch that corrects nothing, and has no failure to tell, says so
+    const auto tellNoneCorrected = [&] {
+        if (report.corrected > 0 || report.failed > 0) return;
+        const bool onlyFolders = listing.files.empty() && report.skipped == 0;
+        tell({BatchNote::Kind::NoneCorrected, inputFolder,
+              listing.empty ? "is empty"
+              : onlyFolders ? "holds only subfolders, which are not entered"
+                            : "holds no photo that Tintsmith reads",
+              false});
+    };
     const std::vector<std::string>& files = listing.files;
-    if (files.empty()) return report;
+    if (files.empty()) {
+        tellNoneCorrected();
+        return report;
+    }
     removeLeftTemporaries(outputFolder);
     const int total = static_cast<int>(files.size());
     if (observer.progress) observer.progress(0, total);
     ColourTable table(model);
+    WrittenNames written{outputFolder, {}};
     std::error_code sizeError;
     if (total == 1 && fs::file_size(files.front(), sizeError) < kInlineBytes && !sizeError) {
         Entry entry = processEntry(files.front(), outputFolder, table);
-        if (const std::optional<BatchNote> note = writeEntry(entry, report)) tell(*note);
+        for (const BatchNote& note : writeEntry(entry, report, written)) tell(note);
         if (observer.progress) observer.progress(1, total);
+        tellNoneCorrected();
         return report;
     }
     const std::size_t workers =
@@ -450,7 +557,8 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
             threads.threads.emplace_back(photoWorker, std::ref(state), std::cref(files),
                                          std::cref(outputFolder), workers + kSpareHeld,
                                          std::ref(table), std::ref(blocks[i]));
-        threads.threads.emplace_back(photoWriter, std::ref(state), std::ref(report));
+        threads.threads.emplace_back(photoWriter, std::ref(state), std::ref(report),
+                                     std::ref(written));
         std::unique_lock<std::mutex> lock(state.mutex);
         while (!state.finished) {
             state.changed.wait_for(lock, kProgressPeriod, [&] { return state.finished; });
@@ -464,6 +572,7 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
         }
     }
     if (state.error) std::rethrow_exception(state.error);
+    tellNoneCorrected();
     return report;
 }
 

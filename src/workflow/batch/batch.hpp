@@ -23,18 +23,22 @@ namespace tintsmith {
 
 struct BatchReport {
     int corrected = 0;
-    int skipped = 0;  // not images, not regular files: told, not failures
+    int skipped = 0;  // not photos it reads (RAW, video...), not regular files: told, not failures
     int failed = 0;   // not read whole, not corrected or not written: incomplete
 };
 
 // One thing the batch tells of.
 struct BatchNote {
     enum class Kind {
-        Skipped,       // the entry `path` of Photos was left out, for `reason`
-        NotWritten,    // the photo `path` in ccPhotos could not be written, for `reason`
-        NotListed,     // the folder `path` could not be listed, for `reason`
-        ListedInPart,  // the folder `path` could not be listed to its end
-        SameFolder,    // `path`, the output folder, is the photo folder itself
+        Skipped,        // the entry `path` of Photos was left out, for `reason`
+        NotWritten,     // the photo `path` in ccPhotos could not be written, for `reason`
+        NotListed,      // the folder `path` could not be listed, for `reason`
+        ListedInPart,   // the folder `path` could not be listed to its end
+        SameFolder,     // `path`, the output folder, is the photo folder itself
+        Video,          // the entry `path` is a video, for `reason`; left out
+        Remark,         // the photo `path` was corrected, and `reason` is worth knowing
+        NotEntered,     // the subfolders of `path` (listed in `reason`) were not entered
+        NoneCorrected,  // nothing in the folder `path` was corrected: it `reason`
     };
     Kind kind = Kind::Skipped;
     std::string path;
@@ -52,8 +56,10 @@ struct BatchObserver {
 
 // Corrects every regular file of `inputFolder` (no recursion), in name order,
 // into `outputFolder` under its own name, each photo exactly as the correction
-// sequence would. Refuses an output folder that is the input folder. An error
-// of the model stops the batch after the photos before it and is thrown.
+// sequence would, with the original's Exif, XMP and comments. Refuses an
+// output folder that is the input folder, and a photo whose output name the
+// output folder's disk takes for one already written. An error of the model
+// stops the batch after the photos before it and is thrown.
 BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder,
                                cv::ccm::ColorCorrectionModel model,
                                const BatchObserver& observer = {});
@@ -117,13 +123,14 @@ int fastOutputByte(double linear);
 // --- JPEG bands --------------------------------------------------------------
 
 // Corrects a JPEG photo, the checked bytes of its file, straight into the
-// bytes of its corrected file at `outputPath`, band by band: the bytes that
-// imdecode, the correction and imencode would give. A photo its Exif
-// orientation turns is gathered whole, turned, from `allocator` when given.
-// False, with `encoded` left alone, when the photo or the output's format is
-// not one it can promise that for; the photo then goes the whole-image way.
-// An error of the model is thrown.
-bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputPath,
+// bytes of its corrected file encoded as `outputExtension` (".jpg"), band by
+// band: the bytes that imdecode, the correction and imencode would give. A
+// photo its Exif orientation turns (wherever its Exif segment stands) is
+// gathered whole, turned, from `allocator` when given. False, with `encoded`
+// left alone, when the photo or the output's format is not one it can promise
+// that for; the photo then goes the whole-image way. An error of the model is
+// thrown.
+bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputExtension,
                         ColourTable& table, std::string& encoded,
                         cv::MatAllocator* allocator = nullptr);
 

@@ -104,14 +104,16 @@ struct Bands {
     }
 };
 
-// The orientation imdecode applies, 1 to 8, from the first APP1 segment,
-// where OpenCV looks for it; 0 when that is unclear, as with an orientation
-// no reader knows or a later Exif segment.
+// The orientation the whole-image way applies, 1 to 8, from the first Exif
+// segment, wherever it stands (an XMP segment may come before it); 0 when
+// that is unclear, as with an orientation no reader knows or a second Exif
+// segment.
 int orientationOf(const jpeg_decompress_struct& decoder) {
     int orientation = 1;
     bool first = true;
     for (jpeg_saved_marker_ptr marker = decoder.marker_list; marker; marker = marker->next) {
-        if (marker->marker != JPEG_APP0 + 1) continue;
+        if (marker->marker != JPEG_APP0 + 1 || !isExifSegment(marker->data, marker->data_length))
+            continue;
         const int found = exifOrientation(marker->data, marker->data_length);
         if (first ? found < 1 || found > 8 : found != 0) return 0;
         if (first) orientation = found;
@@ -258,9 +260,9 @@ bool runBands(Bands& bands) {
 
 }  // namespace
 
-bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputPath,
+bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputExtension,
                         ColourTable& table, std::string& encoded, cv::MatAllocator* allocator) {
-    if (input.size() > std::numeric_limits<unsigned long>::max() || !writtenAsJpeg(outputPath))
+    if (input.size() > std::numeric_limits<unsigned long>::max() || !writtenAsJpeg(outputExtension))
         return false;
     std::string bytes;
     Bands bands;

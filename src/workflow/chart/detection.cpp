@@ -1,5 +1,7 @@
 // The one form every chart detection takes, the outline drawn around a chart
 // found, and the mean colours measured on its patches.
+#include <algorithm>
+
 #include <opencv2/imgproc.hpp>
 
 #include "workflow/chart/chart.hpp"
@@ -55,6 +57,20 @@ cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker) {
     cv::Mat measured = profile.col(1).clone().reshape(3, profile.rows / 3);
     measured.convertTo(measured, -1, 1.0 / 255, 0);
     return measured;
+}
+
+bool chartHasColour(const cv::Mat& measured) {
+    // a grey JPEG's patches stay within a step or two of grey; the chart's
+    // coloured patches lie tens of steps from it under any light
+    constexpr double kLeastSpread = 8.0 / 255;
+    cv::Mat colours;
+    measured.reshape(3, int(measured.total())).convertTo(colours, CV_64FC3);
+    for (int i = 0; i < colours.rows; ++i) {
+        const cv::Vec3d c = colours.at<cv::Vec3d>(i);
+        const double spread = std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]});
+        if (spread > kLeastSpread) return true;
+    }
+    return false;
 }
 
 }  // namespace tintsmith

@@ -34,20 +34,77 @@ std::string extensionOf(const std::string& path);
 // extensionOf in lower case.
 std::string lowercaseExtension(const std::string& path);
 
+// `text` with A to Z made a to z and every other byte kept: never through the
+// locale, in which (Turkish) 'I' is no upper-case 'i'.
+std::string asciiLower(std::string text);
+
 // The path with its file name's extension (if any) replaced by `suffix`.
 std::string replaceExtension(const std::string& path, const std::string& suffix);
 
-// "" when a photo can be written under `path`'s name in 8-bit colour; else why
-// not (no writer for the extension, grey only, floating point only).
-std::string colourFormatProblem(const std::string& path);
+// The extension, in lower case with its dot, that a photo named `path` is
+// encoded as: its name's when a writer has it, else that of its content's
+// format (`contentExtension`, as FileSniff gives it); "" when neither has one.
+std::string encodingFor(const std::string& path, const std::string& contentExtension = "");
 
-// True when `path`'s name is written as a JPEG.
-bool writtenAsJpeg(const std::string& path);
+// "" when a photo can be written under `path`'s name in 8-bit colour, encoded
+// as `extension` (its name's own when ""); else why not (no writer for it,
+// grey only, floating point only).
+std::string colourFormatProblem(const std::string& path, const std::string& extension = "");
+
+// True when a photo encoded as `extension` is written as a JPEG.
+bool writtenAsJpeg(const std::string& extension);
+
+// A key under which every two names that a file system may take for one
+// (upper and lower case, accented letters in either Unicode form) meet: the
+// name in ASCII lower case, without its bytes beyond ASCII. Names of one key
+// may still be two files; sameFileOnDisk decides.
+std::string nameMeetingKey(const std::string& name);
+
+// True when the names `a` and `b` (different, of one key) lead to one file in
+// a folder where both lead to a file and whose entries are `listed`: a
+// folder that holds two files lists both names as they are.
+bool sameFileOnDisk(const std::string& a, const std::string& b,
+                    const std::vector<std::string>& listed);
+
+// --- What a file is ----------------------------------------------------------
+// Told from its name and first bytes before it is read, so that a file that is
+// not a picture Tintsmith reads, or is too large for the machine, is never
+// read whole.
+
+enum class FileKind {
+    Unknown,      // nothing Tintsmith recognises
+    Picture,      // a picture in a format Tintsmith reads
+    Unsupported,  // a picture in a format it does not read (GIF, HEIC, animated WebP...)
+    Raw,          // a camera's RAW file
+    Video,
+};
+
+struct FileSniff {
+    FileKind kind = FileKind::Unknown;
+    std::string format;         // what to call it: "JPEG", "TIFF", "GIF", "NEF", "MP4"...
+    std::string extension;      // a picture's: the one its format is written as (".jpg")
+    int width = 0, height = 0;  // a picture's size, from its header
+    int pages = 1;              // the full-size pictures in it (a TIFF's pages)
+    std::string damage;  // what its header already shows ("is cut short (...)"); "" when none
+};
+
+// Reads up to `size` bytes at `offset` into `into`; gives how many it read.
+using ReadAt =
+    std::function<std::size_t(std::uint64_t offset, std::uint8_t* into, std::size_t size)>;
+
+// What the file named `name`, of `fileSize` bytes, is: RAW camera files and
+// videos by their name, then any file by its bytes, of which it reads through
+// `read` the first 64 KiB and, as a format needs, its directories and its end.
+FileSniff sniffFile(const std::string& name, std::uint64_t fileSize, const ReadAt& read);
+
+// sniffFile on a file's bytes in memory.
+FileSniff sniffBytes(const std::string& name, const std::uint8_t* data, std::size_t size);
 
 // --- Reading pictures --------------------------------------------------------
-// The size comes from the header and is checked against what the machine can
-// hold before anything is decoded, and a JPEG or PNG that ends early or fails
-// its checks is refused rather than decoded with grey rows.
+// What a file is and its size come from its first bytes, checked against what
+// the machine can hold before it is read whole; a picture is read only when
+// every pixel decodes: one cut short or damaged is refused rather than decoded
+// with grey rows.
 
 // The most pixels a picture may have on this machine: its memory, shared.
 std::size_t largestImagePixels();
@@ -57,28 +114,37 @@ enum class ReadProblem {
     None,
     Missing,     // no such file
     Unreadable,  // a folder, not a regular file, cannot be opened
-    NotAnImage,  // no decoder recognises it
-    Damaged,     // cut short or corrupt: it would decode only in part
-    TooLarge,    // more pixels than the limit
+    NotAnImage,  // nothing Tintsmith recognises
+    NotRead,     // a picture in a format Tintsmith does not read (GIF, HEIC...)
+    Raw,         // a camera's RAW file: to be exported to JPEG or TIFF first
+    Video,       // a video
+    Damaged,     // a picture cut short or corrupt: it would decode only in part
+    TooLarge,    // more pixels than the limit, or more bytes than memory holds
 };
+
+// True for a file that is no photo of Tintsmith's to read (not an image, a
+// format it does not read, RAW, video): told, but no failure of the run.
+bool notAPhoto(ReadProblem problem);
 
 struct ImageRead {
     Outcome outcome;
     ReadProblem problem = ReadProblem::None;
-    cv::Mat image;  // 8-bit BGR when read
+    FileSniff file;  // what the file is, as far as it was looked at
+    cv::Mat image;   // 8-bit BGR when read, turned as its Exif orientation says
 };
 
-// Reads a picture as 8-bit BGR only when the whole of it can be decoded and it
-// fits `maxPixels` (checked from the header, before decoding). Never opens
-// anything but a regular file.
+// Reads a picture as 8-bit BGR only when every pixel of it decodes and it fits
+// `maxPixels` (checked from the header, before the file is read whole). Never
+// opens anything but a regular file; a file that is no picture it reads is
+// never read past its first bytes.
 ImageRead readImageWhole(const std::string& path, std::size_t maxPixels = largestImagePixels());
 
 // readImageWhole in two steps: the file's bytes, read and checked (done, with
-// no picture yet, when they may be decoded)...
+// no picture yet and `file` told, when they may be decoded)...
 ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
                          std::vector<std::uint8_t>& bytes);
 // ...then decoded into `read` (in memory from `allocator`, when given), which
-// tells when they cannot be.
+// tells when they cannot be. A JPEG is first decoded for its damage alone.
 void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
                       cv::MatAllocator* allocator = nullptr);
 
@@ -87,6 +153,40 @@ void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
 // The orientation an Exif APP1 segment ("Exif\0\0" and a TIFF header) asks
 // for: 1 when it names none, 0 when it cannot be read or names two.
 int exifOrientation(const std::uint8_t* data, std::size_t size);
+
+// True when the APP1 segment's data is Exif (and not, say, XMP).
+bool isExifSegment(const std::uint8_t* data, std::size_t size);
+
+// --- Metadata ----------------------------------------------------------------
+// What a corrected photo keeps of its original JPEG or PNG: its Exif (made
+// upright, without the thumbnail that shows it uncorrected), XMP and
+// comments. Its colour profile is not kept: a corrected photo is sRGB.
+
+struct PhotoMetadata {
+    std::string exif;                      // the Exif's TIFF structure, as found
+    std::string xmp;                       // the XMP packet
+    std::vector<std::string> extendedXmp;  // a JPEG's extended XMP segments, whole
+    std::vector<std::string> comments;     // a JPEG's comments
+    std::vector<std::string> pngText;      // a PNG's text chunks: type, then data
+    bool empty() const;
+};
+
+// The metadata of a JPEG or PNG file's bytes; empty for any other file.
+PhotoMetadata photoMetadata(const std::uint8_t* data, std::size_t size);
+
+// An Exif TIFF structure made upright: orientation 1, the picture's size
+// width x height, no thumbnail (unlinked, zeroed, and cut off where it ends
+// the structure). "" when it cannot be read.
+std::string uprightExif(std::string tiff, int width, int height);
+
+// The encoded JPEG or PNG file `encoded` with `metadata` put in, its Exif and
+// XMP orientation upright; any other file as it is.
+std::string withMetadata(std::string encoded, const PhotoMetadata& metadata);
+
+// The name of a JPEG, PNG, TIFF or WebP file's colour profile when it is not
+// sRGB ("unnamed" when it has none); "" when there is none, or it is sRGB or
+// grey.
+std::string nonSrgbProfile(const std::uint8_t* data, std::size_t size);
 
 // --- Writing files -----------------------------------------------------------
 // Every file complete and on disk under a temporary name
@@ -151,8 +251,10 @@ std::string temporaryPathFor(const std::string& path);
 // (only names of temporaryPathFor's form); returns how many.
 int removeLeftTemporaries(const std::string& folder);
 
-// The file `image` makes under `path`'s extension, into `bytes`.
-Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& bytes);
+// The file `image` makes under `path`'s name, encoded as `extension` (the
+// name's own when ""), into `bytes`.
+Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& bytes,
+                    const std::string& extension = "");
 
 // encodeImage, then replaceFileContents.
 Outcome writeImageFile(const std::string& path, const cv::Mat& image);

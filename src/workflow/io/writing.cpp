@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "platform/platform.hpp"
 #include "workflow/io/io.hpp"
@@ -179,20 +180,25 @@ int removeLeftTemporaries(const std::string& folder) {
     return removed;
 }
 
-Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& bytes) {
-    const std::string problem = colourFormatProblem(path);
+Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& bytes,
+                    const std::string& extension) {
+    const std::string format = extension.empty() ? lowercaseExtension(path) : extension;
+    const std::string problem = colourFormatProblem(path, format);
     if (!problem.empty()) return failed(problem);
-    const std::string extension = extensionOf(path);
     std::vector<std::uint8_t> encoded;
     bool encodedOk = false;
     try {
-        encodedOk = !image.empty() && cv::imencode(extension, image, encoded);
+        // OpenCV writes a PAM's samples in its own BGR order, where readers expect RGB
+        cv::Mat pixels = image;
+        if (format == ".pam" && image.type() == CV_8UC3)
+            cv::cvtColor(image, pixels, cv::COLOR_BGR2RGB);
+        encodedOk = !pixels.empty() && cv::imencode(format, pixels, encoded);
     } catch (const cv::Exception&) {
         encodedOk = false;
     }
     if (!encodedOk)
         return failed("the " + std::to_string(image.cols) + " x " + std::to_string(image.rows) +
-                      " picture could not be encoded as " + extension +
+                      " picture could not be encoded as " + format +
                       " (the format may not allow that size)");
     bytes.assign(encoded.begin(), encoded.end());
     return {};

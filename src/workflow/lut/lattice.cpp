@@ -1,7 +1,7 @@
 // The identity lattice that the model turns into the LUT image.
 #include <cmath>
 
-#include <opencv2/imgcodecs.hpp>
+#include <opencv2/core.hpp>
 
 #include "workflow/lut/lut.hpp"
 
@@ -18,8 +18,24 @@ cv::Mat identityLattice() {
     return lattice;
 }
 
-cv::Mat readLattice(const std::string& path) {
-    return cv::imread(path, cv::IMREAD_COLOR);
+ImageRead readLattice(const std::string& path) {
+    return readImageWhole(path);
+}
+
+std::string latticeProblem(const cv::Mat& lattice) {
+    const cv::Mat identity = identityLattice();
+    if (lattice.size() != identity.size() || lattice.type() != identity.type())
+        return "not the identity lattice (" + std::to_string(lattice.cols) + " x " +
+               std::to_string(lattice.rows) + " pixels, not 512 x 512 in 8-bit colour)";
+    cv::Mat difference;
+    cv::absdiff(lattice, identity, difference);
+    std::vector<cv::Mat> planes;
+    cv::split(difference, planes);
+    const int wrong = cv::countNonZero(planes[0] | planes[1] | planes[2]);
+    if (wrong == 0) return {};
+    return "not the identity lattice: " + std::to_string(wrong) +
+           " of its 262144 pixels differ from it (resaved as JPEG, with a palette or in grey, "
+           "a lattice is one no longer), so a cube from it would not be the correction";
 }
 
 }  // namespace tintsmith

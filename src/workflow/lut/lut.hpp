@@ -12,6 +12,7 @@
 #include <opencv2/mcc.hpp>
 
 #include "workflow/chart/chart.hpp"
+#include "workflow/io/io.hpp"
 #include "workflow/outcome.hpp"
 
 namespace tintsmith {
@@ -25,9 +26,12 @@ constexpr int kLutSize = 64;
 // 64 is round(i * 255 / 63).
 cv::Mat identityLattice();
 
-// The lattice image at `path` as 8-bit BGR; empty when it is missing or not an
-// image.
-cv::Mat readLattice(const std::string& path);
+// The lattice image at `path`, read whole as 8-bit BGR, or why it was not.
+ImageRead readLattice(const std::string& path);
+
+// "" when `lattice` is exactly identityLattice(), the only lattice a cube is
+// written from; else how it differs, in words.
+std::string latticeProblem(const cv::Mat& lattice);
 
 // --- Cube text ---------------------------------------------------------------
 // Written, parsed and applied. Numbers never depend on the locale.

@@ -23,9 +23,17 @@ namespace fs = std::filesystem;
 
 // A note in one line: what, which file, why.
 std::string described(const BatchNote& note) {
-    static const char* const kinds[] = {"Skipped", "NotWritten", "NotListed", "ListedInPart",
-                                        "SameFolder"};
+    static const char* const kinds[] = {"Skipped",      "NotWritten", "NotListed",
+                                        "ListedInPart", "SameFolder", "Video",
+                                        "Remark",       "NotEntered", "NoneCorrected"};
     return std::string(kinds[int(note.kind)]) + " " + note.path + ": " + note.reason;
+}
+
+// The first four bytes of a file: its format's signature.
+std::string readHead(const std::string& path) {
+    char head[4] = {};
+    std::ifstream(path, std::ios::binary).read(head, 4);
+    return std::string(head, 4);
 }
 
 // The batch with its notes described, and its progress, as the caller hears them.
@@ -71,10 +79,29 @@ struct Batch : TempFolderTest {
     Heard heard;
 };
 
-TEST_F(Batch, AnEmptyFolderWritesAndTellsNothing) {
+// Regression: a batch that found nothing to correct ended without a word.
+TEST_F(Batch, AFolderWithNothingToCorrectSaysSo) {
     BatchReport report = run();
     EXPECT_EQ(report.corrected + report.skipped + report.failed, 0);
-    EXPECT_TRUE(heard.notes.empty());
+    EXPECT_EQ(heard.notes, std::vector<std::string>{"NoneCorrected " + in + ": is empty"});
+    EXPECT_TRUE(listed(out).empty());
+
+    // photos kept in dated subfolders, which are not entered
+    for (const char* month : {"2024-06", "2024-05"}) {
+        fs::create_directories(in + month);
+        ASSERT_TRUE(cv::imwrite(in + month + "/a.png", photo(1)));
+    }
+    report = run();
+    EXPECT_EQ(report.corrected + report.skipped + report.failed, 0);
+    EXPECT_EQ(heard.notes,
+              (std::vector<std::string>{
+                  "NotEntered " + in + ": 2024-05/, 2024-06/",
+                  "NoneCorrected " + in + ": holds only subfolders, which are not entered"}));
+
+    std::ofstream(in + "notes.txt") << "not a photo";
+    report = run();
+    EXPECT_EQ(report.skipped, 1);
+    EXPECT_EQ(heard.notes.back(), "NoneCorrected " + in + ": holds no photo that Tintsmith reads");
     EXPECT_TRUE(listed(out).empty());
 }
 
@@ -134,10 +161,11 @@ TEST_F(Batch, StrayFilesAreSkippedByNameAndSubfoldersNotEntered) {
     EXPECT_EQ(report.corrected, 2);
     EXPECT_EQ(report.skipped, 3);
     EXPECT_EQ(report.failed, 0);
-    ASSERT_EQ(heard.notes.size(), 3u);
-    EXPECT_EQ(heard.notes[0], "Skipped " + in + "empty.jpg: not an image");
-    EXPECT_EQ(heard.notes[1], "Skipped " + in + "notes.txt: not an image");
-    EXPECT_EQ(heard.notes[2], "Skipped " + in + "random.jpg: not an image");
+    ASSERT_EQ(heard.notes.size(), 4u);
+    EXPECT_EQ(heard.notes[0], "NotEntered " + in + ": sub/");
+    EXPECT_EQ(heard.notes[1], "Skipped " + in + "empty.jpg: not an image");
+    EXPECT_EQ(heard.notes[2], "Skipped " + in + "notes.txt: not an image");
+    EXPECT_EQ(heard.notes[3], "Skipped " + in + "random.jpg: not an image");
     EXPECT_EQ(listed(out).size(), 2u);
     EXPECT_TRUE(cv::imread(out + "sub/b.png").empty());
 }
@@ -190,13 +218,14 @@ class BatchPipeline : public TempFolderTest {
 TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
     cv::ccm::ColorCorrectionModel model = fittedSample().model;
     // more photos than the stages hold at once, of several sizes, with strays
-    // between them: a text file, a photo whose name has no writer, and a name
-    // that cannot be written because a folder is in its place
+    // between them: a text file, a photo whose name has no writer (written as
+    // its content, PNG), and a name that cannot be written because a folder
+    // is in its place
     std::vector<std::pair<std::string, cv::Mat>> photos;
     photos.emplace_back("a.png", addPhoto("a.png", 480, 640, 1));
     addFile("b_notes.txt", "not a photo");
     photos.emplace_back("c.png", addPhoto("c.png", 300, 500, 2));
-    addPhoto("d.raw", 200, 300, 3);
+    photos.emplace_back("d.photo", addPhoto("d.photo", 200, 300, 3));
     photos.emplace_back("e.png", addPhoto("e.png", 600, 400, 4));
     addPhoto("f.png", 100, 100, 5);
     fs::create_directories(root / "ccPhotos" / "f.png");
@@ -216,14 +245,13 @@ TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
     EXPECT_EQ(progress.back(), std::make_pair(11, 11));
     for (std::size_t i = 1; i < progress.size(); ++i)
         EXPECT_LE(progress[i - 1].first, progress[i].first);
-    EXPECT_EQ(report.corrected, 7);
+    EXPECT_EQ(report.corrected, 8);
     EXPECT_EQ(report.skipped, 2);  // not images: told, the run still complete
-    EXPECT_EQ(report.failed, 2);   // no writer for d.raw, a folder in f.png's place
-    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(report.failed, 1);   // a folder in f.png's place
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "Skipped " + input() + "b_notes.txt: not an image");
-    EXPECT_EQ(lines[1], "Skipped " + input() + "d.raw: no image format can be written as d.raw");
-    EXPECT_EQ(lines[2], "NotWritten " + output() + "f.png: a folder of that name is in the way");
-    EXPECT_EQ(lines[3], "Skipped " + input() + "k.txt: not an image");
+    EXPECT_EQ(lines[1], "NotWritten " + output() + "f.png: a folder of that name is in the way");
+    EXPECT_EQ(lines[2], "Skipped " + input() + "k.txt: not an image");
 
     for (const auto& [name, photo] : photos) {
         SCOPED_TRACE(name);
@@ -231,7 +259,7 @@ TEST_F(BatchPipeline, WritesEveryPhotoAsThePlainSequenceToldInListingOrder) {
             sameBytes(correctImage(photo, model), cv::imread(output() + name, cv::IMREAD_COLOR)));
     }
     EXPECT_FALSE(fs::exists(root / "ccPhotos" / "b_notes.txt"));
-    EXPECT_FALSE(fs::exists(root / "ccPhotos" / "d.raw"));
+    EXPECT_EQ(readHead(output() + "d.photo"), "\x89PNG");
     // every photo went to disk under a temporary name first; none is left
     for (const auto& item : fs::directory_iterator(root / "ccPhotos"))
         EXPECT_EQ(item.path().filename().string().rfind(".tintsmith-", 0), std::string::npos)

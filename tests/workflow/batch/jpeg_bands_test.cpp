@@ -13,6 +13,7 @@
 #include "workflow/batch/batch.hpp"
 #include "workflow/colour/colour.hpp"
 #include "workflow/fixtures.hpp"
+#include "workflow/io/io.hpp"
 
 namespace tintsmith {
 namespace {
@@ -80,12 +81,21 @@ TEST(JpegBands, GiveTheBytesOfDecodingCorrectingAndEncodingWhole) {
     for (std::uint16_t orientation = 2; orientation <= 8; ++orientation)  // mirrored and turned
         cases.emplace_back("Exif orientation " + std::to_string(orientation),
                            withApp1(withImencode(photo), exifSegment(0x0112, 3, orientation)));
+    // regression: an orientation behind an XMP segment was not applied
+    const Bytes xmp = {'h', 't', 't', 'p', ':', '/', '/', 'n', 's', '.', 'x', 0, '<', '/', '>'};
+    cases.emplace_back("XMP before Exif orientation 6",
+                       withApp1(withApp1(withImencode(photo), exifSegment(0x0112, 3, 6)), xmp));
     ColourTable table(model);
     for (const auto& [what, jpeg] : cases) {
         SCOPED_TRACE(what);
         std::string banded;
-        ASSERT_TRUE(correctJpegInBands(jpeg, "out.jpg", table, banded));
-        const cv::Mat decoded = cv::imdecode(jpeg, cv::IMREAD_COLOR);
+        ASSERT_TRUE(correctJpegInBands(jpeg, ".jpg", table, banded));
+        ImageRead read;  // the whole-image way: imdecode, turned as its Exif says
+        decodeImageBytes(jpeg, read);
+        const cv::Mat& decoded = read.image;
+        if (what.find("orientation 6") != std::string::npos) {
+            EXPECT_EQ(decoded.size(), cv::Size(photo.rows, photo.cols));
+        }
         const Bytes whole = withImencode(correctImage(decoded, model));
         EXPECT_TRUE(banded == std::string(whole.begin(), whole.end()));
     }
@@ -103,13 +113,16 @@ TEST(JpegBands, DeclineWhatTheyCannotPromise) {
         Bytes jpeg;
         const char* output;
     } cases[] = {
-        {"too small for the table", withImencode(randomImage(40, 40, 1)), "out.jpg"},
-        {"written as PNG", withImencode(photo), "out.png"},
+        {"too small for the table", withImencode(randomImage(40, 40, 1)), ".jpg"},
+        {"written as PNG", withImencode(photo), ".png"},
         {"an orientation no reader knows", withApp1(withImencode(photo), exifSegment(0x0112, 3, 9)),
-         "out.jpg"},
-        {"XMP before Exif", withApp1(withImencode(photo), Bytes(30, 'x')), "out.jpg"},
-        {"grey", withImencode(grey), "out.jpg"},
-        {"damaged data", damaged, "out.jpg"},
+         ".jpg"},
+        {"two Exif segments",
+         withApp1(withApp1(withImencode(photo), exifSegment(0x0112, 3, 6)),
+                  exifSegment(0x0112, 3, 3)),
+         ".jpg"},
+        {"grey", withImencode(grey), ".jpg"},
+        {"damaged data", damaged, ".jpg"},
     };
     ColourTable table(model);
     for (const auto& c : cases) {

@@ -44,5 +44,18 @@ TEST(Fit, AnOverExposedChartIsToldInWords) {
     EXPECT_NE(fit.outcome.reason.find("too bright"), std::string::npos) << fit.outcome.reason;
 }
 
+// Regression: a chart photographed in grey gave a LUT pair and exit 0 in silence.
+TEST_F(SampleChart, AChartWithoutColourIsToldApart) {
+    const cv::Mat measured = measuredPatchColours(checkers[0]);
+    EXPECT_TRUE(chartHasColour(measured));
+    cv::Mat grey = measured.clone();
+    for (int i = 0; i < grey.rows; ++i) {
+        cv::Vec3d& c = grey.at<cv::Vec3d>(i);
+        const double mean = (c[0] + c[1] + c[2]) / 3;
+        c = cv::Vec3d(mean, mean + 2.0 / 255, mean - 2.0 / 255);  // a grey JPEG's two steps
+    }
+    EXPECT_FALSE(chartHasColour(grey));
+}
+
 }  // namespace
 }  // namespace tintsmith

@@ -68,6 +68,150 @@ TEST_F(ImageReading, FilesCutShortOrDamagedAreRefused) {
     EXPECT_TRUE(readImageWhole(put("trailer.jpg", trailer)).outcome.done);
 }
 
+// The JPEG's bytes with `insert` put at `at`.
+std::vector<std::uint8_t> spliced(std::vector<std::uint8_t> bytes, std::size_t at,
+                                  const std::vector<std::uint8_t>& insert) {
+    bytes.insert(bytes.begin() + long(at), insert.begin(), insert.end());
+    return bytes;
+}
+
+// Where a JPEG's last scan starts (its last SOS marker).
+std::size_t lastScan(const std::vector<std::uint8_t>& jpeg) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xff && jpeg[i + 1] == 0xda) at = i;
+    return at;
+}
+
+// Whole means every pixel: what the decoder reports of the pixels decides,
+// not the file's last bytes.
+TEST_F(ImageReading, AJpegIsWholeWhenEveryPixelDecodes) {
+    const std::vector<std::uint8_t> jpeg = encoded(".jpg");
+    std::vector<std::uint8_t> progressive;
+    cv::imencode(".jpg", cv::imdecode(jpeg, cv::IMREAD_COLOR), progressive,
+                 {cv::IMWRITE_JPEG_PROGRESSIVE, 1});
+    const std::size_t scan = lastScan(jpeg);
+    std::vector<std::uint8_t> zeroed = jpeg;
+    std::fill(zeroed.begin() + long(scan + (jpeg.size() - scan) / 3),
+              zeroed.begin() + long(scan + (jpeg.size() - scan) / 2), 0);
+    std::vector<std::uint8_t> garbled = progressive;
+    for (std::size_t i = progressive.size() / 2; i < progressive.size() / 2 + 200; i += 7)
+        if (garbled[i] != 0xff && garbled[i] != 0x00) garbled[i] ^= 0x5a;
+    std::vector<std::uint8_t> cutWithEnd(jpeg.begin(), jpeg.begin() + long(jpeg.size() * 6 / 10));
+    cutWithEnd.insert(cutWithEnd.end(), {0xff, 0xd9});
+    // the progressive file cut where its last scan begins: every pixel there,
+    // not every refinement
+    std::vector<std::uint8_t> lastScanMissing(progressive.begin(),
+                                              progressive.begin() + long(lastScan(progressive)));
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        ReadProblem problem;
+    } cases[] = {
+        // regression: refused though every pixel decodes
+        {"without its end marker", std::vector<std::uint8_t>(jpeg.begin(), jpeg.end() - 2),
+         ReadProblem::None},
+        {"progressive, without its end marker",
+         std::vector<std::uint8_t>(progressive.begin(), progressive.end() - 2), ReadProblem::None},
+        {"stray bytes between segments", spliced(jpeg, 20, {0, 0, 0x17, 0x2a}), ReadProblem::None},
+        // regression: written out as if whole
+        {"cut, then given an end marker", cutWithEnd, ReadProblem::Damaged},
+        {"zeroed scan data", zeroed, ReadProblem::Damaged},
+        {"garbled progressive", garbled, ReadProblem::Damaged},
+        {"progressive without its last scan", lastScanMissing, ReadProblem::Damaged},
+    };
+    for (const auto& c : cases) {
+        const ImageRead read = readImageWhole(put("case.jpg", c.bytes));
+        EXPECT_EQ(read.problem, c.problem) << c.what << ": " << read.outcome.reason;
+        EXPECT_EQ(read.image.empty(), c.problem != ReadProblem::None) << c.what;
+        if (c.problem == ReadProblem::None) {
+            EXPECT_EQ(read.image.size(), cv::Size(400, 300)) << c.what;
+        }
+    }
+}
+
+// Regression: a PNG whose text chunk failed its checksum was refused, though
+// the decoder only drops that chunk.
+TEST_F(ImageReading, APngChecksumRefusesOnlyInCriticalChunks) {
+    const std::vector<std::uint8_t> png = encoded(".png");
+    std::vector<std::uint8_t> text = {
+        0,   0,   0,   9,   't', 'E', 'X', 't', 'C', 'o', 'm',
+        'm', 'e', 'n', 't', 0,   'x', 1,   2,   3,   4};  // a wrong checksum
+    EXPECT_TRUE(readImageWhole(put("text.png", spliced(png, 33, text))).outcome.done);
+    text[4] = 'T';  // the same, critical: no decoder can skip it
+    EXPECT_EQ(readImageWhole(put("critical.png", spliced(png, 33, text))).problem,
+              ReadProblem::Damaged);
+}
+
+// Regression: a cut TIFF, WebP, PPM, JPEG 2000 or Sun raster was "not an image".
+TEST_F(ImageReading, ADamagedFileOfAnyFormatIsDamaged) {
+    for (const char* extension : {".tif", ".webp", ".ppm", ".pam", ".jp2", ".ras", ".bmp"}) {
+        const std::vector<std::uint8_t> whole = encoded(extension);
+        ASSERT_TRUE(readImageWhole(put(std::string("whole") + extension, whole)).outcome.done)
+            << extension;
+        const std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + long(whole.size() / 2));
+        const ImageRead read = readImageWhole(put(std::string("cut") + extension, cut));
+        EXPECT_EQ(read.problem, ReadProblem::Damaged) << extension << ": " << read.outcome.reason;
+        EXPECT_TRUE(read.image.empty()) << extension;
+    }
+}
+
+TEST_F(ImageReading, FormatsAreReadAsTheirViewersShowThem) {
+    // regression: a PAM's RGB samples were read as BGR, red and blue swapped
+    const std::string pam =
+        "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n"
+        "\xc8\x64\x0a\xc8\x64\x0a";
+    ImageRead read =
+        readImageWhole(put("a.pam", std::vector<std::uint8_t>(pam.begin(), pam.end())));
+    ASSERT_TRUE(read.outcome.done) << read.outcome.reason;
+    EXPECT_EQ(read.image.at<cv::Vec3b>(0, 0), cv::Vec3b(10, 100, 200));  // B, G, R
+    // ...and a PAM written is read back the same by its readers
+    std::string bytes;
+    ASSERT_TRUE(encodeImage("b.pam", read.image, bytes).done);
+    EXPECT_NE(bytes.find("\xc8\x64\x0a"), std::string::npos);
+
+    // regression: an Exif orientation behind an XMP segment was not applied
+    std::vector<std::uint8_t> jpeg = encoded(".jpg");
+    const std::string xmp = "http://ns.adobe.com/xap/1.0/";
+    std::vector<std::uint8_t> xmpSegment(xmp.begin(), xmp.end());
+    xmpSegment.push_back(0);
+    for (const std::vector<std::uint8_t>& segment : {exifSegment(0x0112, 3, 6), xmpSegment}) {
+        std::vector<std::uint8_t> marker = {0xff, 0xe1, 0, std::uint8_t(segment.size() + 2)};
+        marker.insert(marker.end(), segment.begin(), segment.end());
+        jpeg = spliced(jpeg, 2, marker);  // each before the last: XMP comes first
+    }
+    read = readImageWhole(put("turned.jpg", jpeg));
+    ASSERT_TRUE(read.outcome.done) << read.outcome.reason;
+    EXPECT_EQ(read.image.size(), cv::Size(300, 400));
+}
+
+// Regression: two 3 GB videos took 6.4 GB to be called "not an image", and a
+// 40 GB one stopped the run.
+TEST_F(ImageReading, AFileIsSizedBeforeItIsRead) {
+    const std::uintmax_t huge = std::uintmax_t(40) << 30;  // sparse: no disk space taken
+    std::vector<std::uint8_t> jpeg = encoded(".jpg");
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> start;
+        ReadProblem problem;
+        const char* says;
+    } cases[] = {
+        {"clip.mp4", {}, ReadProblem::Video, "a video (MP4)"},
+        {"blob.bin", {}, ReadProblem::NotAnImage, "not an image"},
+        {"big.jpg", jpeg, ReadProblem::TooLarge, "far more than a picture of 400 x 300"},
+        {"DSC_0001.NEF", encoded(".tif"), ReadProblem::Raw, "a RAW camera file (NEF)"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = put(c.name, c.start);
+        fs::resize_file(path, huge);
+        const ImageRead read = readImageWhole(path);
+        EXPECT_EQ(read.problem, c.problem) << c.name;
+        EXPECT_NE(read.outcome.reason.find(c.says), std::string::npos) << read.outcome.reason;
+        EXPECT_TRUE(notAPhoto(read.problem) || read.problem == ReadProblem::TooLarge) << c.name;
+        fs::remove(path);
+    }
+}
+
 // Regression: a 900-megapixel PNG of 2.6 MB took 12 GiB before a word was said.
 TEST_F(ImageReading, TheSizeIsCheckedFromTheHeaderBeforeDecoding) {
     // a PNG header of 30000 x 30000 alone: refused without any pixel data

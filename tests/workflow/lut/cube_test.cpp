@@ -7,6 +7,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include "workflow/colour/colour.hpp"
 #include "workflow/fixtures.hpp"
@@ -266,6 +267,21 @@ TEST(CubeAgainstModel, TheCubeBringsThePatchesCloserToTheReference) {
     }
     EXPECT_LT(after, 0.6 * before)
         << "mean error before " << before / 24 << ", after " << after / 24;
+}
+
+// Regression: a lattice that was not the identity (resaved as JPEG, another
+// image) gave a cube that was not the correction, in silence.
+TEST(Lattice, OnlyTheIdentityLatticeIsTheLattice) {
+    const cv::Mat identity = identityLattice();
+    EXPECT_EQ(latticeProblem(identity), "");
+    cv::Mat touched = identity.clone();
+    touched.at<cv::Vec3b>(511, 511)[1] ^= 1;  // one step of one channel of one pixel
+    EXPECT_NE(latticeProblem(touched).find("1 of its 262144 pixels"), std::string::npos)
+        << latticeProblem(touched);
+    std::vector<std::uint8_t> jpeg;
+    ASSERT_TRUE(cv::imencode(".jpg", identity, jpeg, {cv::IMWRITE_JPEG_QUALITY, 100}));
+    EXPECT_NE(latticeProblem(cv::imdecode(jpeg, cv::IMREAD_COLOR)), "");
+    EXPECT_NE(latticeProblem(cv::Mat(256, 256, CV_8UC3)).find("256 x 256"), std::string::npos);
 }
 
 }  // namespace
