@@ -452,8 +452,11 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
                                          std::ref(table), std::ref(blocks[i]));
         threads.threads.emplace_back(photoWriter, std::ref(state), std::ref(report));
         std::unique_lock<std::mutex> lock(state.mutex);
-        while (!state.finished) {
+        // the notes are taken after the writer is seen finished, so that none
+        // it adds while the calling thread tells the earlier ones is lost
+        for (bool finished = false; !finished;) {
             state.changed.wait_for(lock, kProgressPeriod, [&] { return state.finished; });
+            finished = state.finished;
             const int done = static_cast<int>(state.written);
             std::vector<BatchNote> notes;
             notes.swap(state.notes);
