@@ -1,6 +1,6 @@
 // What the operating system provides: the Documents folder, the path
-// separator, replacing a file by a completed temporary one, processes, memory
-// and the display.
+// separator, replacing a file by a completed temporary one, processes, the
+// standard streams, memory and the display.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +43,13 @@ void shareWarmHeaps();
 // This process's id, and whether a process of that id is still running.
 long processId();
 bool processAlive(long id);
+
+// Makes the standard streams unable to stop the run: descriptors 0 to 2 open
+// (on the null device where they were closed, so that no file or connection
+// opened later takes their place), and a write to a closed pipe or past the
+// file-size limit failing with an error instead of ending the process.
+// Called first thing in main.
+void secureStandardStreams();
 
 // The machine's memory in bytes (or a smaller limit set for this process),
 // 0 when unknown.

@@ -1,6 +1,7 @@
-// Processes, memory and the display on Windows.
+// Processes, the standard streams, memory and the display on Windows.
 #include <process.h>
 #include <windows.h>
+#include <cstdio>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -18,6 +19,14 @@ bool processAlive(long id) {
     bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
     CloseHandle(process);
     return alive;
+}
+
+// A stream started without a handle has no descriptor (-2); it gets the null
+// device. Windows has no SIGPIPE or SIGXFSZ: such writes only fail.
+void secureStandardStreams() {
+    if (_fileno(stdin) < 0) std::freopen("NUL", "r", stdin);
+    if (_fileno(stdout) < 0) std::freopen("NUL", "w", stdout);
+    if (_fileno(stderr) < 0) std::freopen("NUL", "w", stderr);
 }
 
 std::size_t physicalMemoryBytes() {

@@ -4,7 +4,10 @@
 // count, the LUT pair and its check, and the wait for a key. The one place
 // that speaks on the console and picks the exit code; anything a phase throws
 // is caught and told here.
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -24,10 +27,28 @@ const char* const kSettingsTitle = "Settings";
 const char* const kDetectionTitle = "ColorChecker detection | Press ESC when ready to create LUT";
 const char* const kResultTitle = "Image and areas used to create LUTs | Press any key to exit";
 
+namespace {
+
+// Set once a console line could not be written to standard output: the run
+// then ends with kExitIncomplete where it would have ended with kExitDone.
+std::atomic<bool> consoleLineLost{false};
+
+}  // namespace
+
 void say(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::clearerr(stdout);
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
+        std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0)
+        return;
+    // the line where it can still be read, the first time with why it is there
+    const int error = errno ? errno : EIO;
+    if (!consoleLineLost.exchange(true))
+        std::fprintf(stderr, "Standard output cannot be written (%s); its lines follow here\n",
+                     std::strerror(error));
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
 }
 
 bool windowClosed(const std::string& title) {
@@ -368,7 +389,7 @@ int runTintsmith(const std::vector<std::string>& arguments) {
         for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
         }
     }
-    return code;
+    return code == kExitDone && consoleLineLost ? kExitIncomplete : code;
 }
 
 int runCalibration() {
