@@ -22,11 +22,6 @@ long processId() {
     return static_cast<long>(getpid());
 }
 
-bool processAlive(long id) {
-    if (id <= 0) return false;
-    return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
-}
-
 void secureStandardStreams() {
     // in order, so that each open takes the lowest free descriptor: the closed one
     for (int fd = 0; fd <= 2; ++fd) {

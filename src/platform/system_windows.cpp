@@ -12,15 +12,6 @@ long processId() {
     return static_cast<long>(_getpid());
 }
 
-bool processAlive(long id) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
-    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
-    DWORD code = 0;
-    bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
-    CloseHandle(process);
-    return alive;
-}
-
 // A stream started without a handle has no descriptor (-2); it gets the null
 // device. Windows has no SIGPIPE or SIGXFSZ: such writes only fail.
 void secureStandardStreams() {

@@ -1,9 +1,9 @@
-// The run from start-up to the exit code, top to bottom: the display, the
-// working folder, the Settings window, the chart image, the detection, then
-// for the chart found the fit, the result window, the batch under the window's
-// count, the LUT pair and its check, and the wait for a key. The one place
-// that speaks on the console and picks the exit code; anything a phase throws
-// is caught and told here.
+// The run from start-up to the exit code, top to bottom: the working folder
+// and what ended runs left in it, the display, the Settings window, the chart
+// image, the detection, then for the chart found the fit, the result window,
+// the batch under the window's count, the LUT pair and its check, and the
+// wait for a key. The one place that speaks on the console and picks the exit
+// code; anything a phase throws is caught and told here.
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -157,15 +157,6 @@ bool toldLutCheck(const LutCheckWritten& written, const WorkingPaths& paths) {
 }
 
 int runPhases(const char*& phase) {
-    // a display to show the windows on
-    phase = "looking for a display";
-    const std::string noDisplay = platform::missingDisplay();
-    if (!noDisplay.empty()) {
-        say("Tintsmith needs a graphical desktop session to show its windows: " + noDisplay +
-            "; start it from the desktop's menu, or from a terminal inside the desktop session");
-        return kExitIncomplete;
-    }
-
     // the working folder, never the root of the file system in its place
     phase = "looking up the working folder";
     const std::string documents = platform::documentsFolder();
@@ -178,6 +169,21 @@ int runPhases(const char*& phase) {
         return kExitIncomplete;
     }
     const WorkingPaths paths = buildWorkingPaths(documents);
+
+    // before anything else, the temporary files of runs that have ended
+    // removed from every folder a run writes
+    phase = "tidying the working folder";
+    removeLeftTemporaries(paths.folder);
+    removeLeftTemporaries(paths.outputPhotos);
+
+    // a display to show the windows on
+    phase = "looking for a display";
+    const std::string noDisplay = platform::missingDisplay();
+    if (!noDisplay.empty()) {
+        say("Tintsmith needs a graphical desktop session to show its windows: " + noDisplay +
+            "; start it from the desktop's menu, or from a terminal inside the desktop session");
+        return kExitIncomplete;
+    }
 
     phase = "showing the Settings window";
     const std::optional<Settings> chosen = runSettingsWindow();

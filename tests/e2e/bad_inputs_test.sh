@@ -250,20 +250,29 @@ setup_photos_same_folder() {
     rmdir "$WORK/ccPhotos" && ln -s Photos "$WORK/ccPhotos"
 }
 check_photos_same_folder() { expect_luts; [ "$(ls "$WORK/Photos")" = "a.png" ] || fail "Photos changed"; }
-# a killed run's temporary files go; other files that look alike stay
+# a killed run's temporary files go, also those whose number a live process
+# bears now (this script's), and from ccPhotos without a batch too; other
+# files that look alike stay
 setup_temporaries_left() {
     seed_inputs
     make_png "$WORK/Photos/a.png" 40 30
     local pid
     pid=$(dead_pid)
     printf 'x' >"$WORK/.tintsmith-$pid-0.tmp"
+    printf 'x' >"$WORK/.tintsmith-$$-1.tmp"
     printf 'x' >"$WORK/ccPhotos/.tintsmith-$pid-3.tmp"
+    printf 'x' >"$WORK/ccPhotos/.tintsmith-$$-4.tmp"
     printf 'x' >"$WORK/ccPhotos/notes.tmp"
 }
 check_temporaries_left() {
     expect_luts
     [ "$(ls -A "$WORK/ccPhotos" | sort | tr '\n' ' ')" = "a.png notes.tmp " ] || fail "ccPhotos holds $(ls -A "$WORK/ccPhotos")"
     [ -z "$(find "$WORK" -maxdepth 1 -name '.tintsmith-*')" ] || fail "a temporary file was left"
+}
+setup_temporaries_plain() { setup_temporaries_left; rm "$WORK/Photos/a.png"; }
+check_temporaries_plain() {
+    expect_luts
+    [ "$(ls -A "$WORK/ccPhotos")" = "notes.tmp" ] || fail "ccPhotos holds $(ls -A "$WORK/ccPhotos")"
 }
 # the standard streams: all three closed (the console lines must not reach the
 # display's connection), standard output a pipe closed early (the lines go to
@@ -346,6 +355,7 @@ photos_names             batch  0     Skipping
 photos_failures          batch  4     Skipping
 photos_same_folder       batch  4     same folder
 temporaries_left         batch  0     -
+temporaries_plain        plain  0     -
 streams_closed           batch  0     -
 stdout_pipe_closed       batch  4     Skipping
 file_size_limit          batch  4     File Not Opened

@@ -7,16 +7,16 @@
 // most of the work and run side by side this way, and corrections share one
 // colour table. A JPEG written as a JPEG goes band by band from file bytes to
 // file bytes; any other photo is decoded whole. Each worker puts its photo's
-// file on disk under a temporary name; one writer thread renames them into
-// place in listing order and notes what befell each. The calling thread only
-// waits and hands on the notes and the progress, so a window it owns keeps
-// answering. A worker starts only a photo close enough behind the writer (a
-// few photos, or a few tens of MiB of files), which bounds the files waiting
-// for their turn, and the largest file among those, so that the batch ends on
-// small ones. Every note
-// comes in listing order, and an error thrown for one photo stops the batch
-// there: the photos before it are written, none after it, and the error is
-// rethrown on the calling thread, exactly as if the photos went one by one.
+// file on disk under a temporary name, ours by its lock until it is renamed;
+// one writer thread renames them into place in listing order and notes what
+// befell each. The calling thread only waits and hands on the notes and the
+// progress, so a window it owns keeps answering. A worker starts only a photo
+// close enough behind the writer (a few photos, or a few tens of MiB of
+// files), which bounds the files waiting for their turn, and the largest file
+// among those, so that the batch ends on small ones. Every note comes in
+// listing order, and an error thrown for one photo stops the batch there: the
+// photos before it are written, none after it, and the error is rethrown on
+// the calling thread, exactly as if the photos went one by one.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -126,7 +126,7 @@ struct Entry {
     std::string output;        // its name in ccPhotos
     cv::Mat image;             // the decoded photo, corrected in place
     std::string encoded;       // ...then encoded for its file in ccPhotos
-    std::string temporary;     // ...then on disk there, complete, for the writer to rename
+    Temporary temporary;       // ...then on disk there, complete and ours, for the writer to rename
     std::string skipReason;    // set when the entry is left out
     std::string unwritten;     // why the corrected photo could not be written
     bool failed = false;       // the entry left out makes the run incomplete
@@ -267,7 +267,8 @@ std::optional<BatchNote> writeEntry(Entry& entry, BatchReport& report) {
         note = BatchNote{BatchNote::Kind::Skipped, entry.file, entry.skipReason, entry.failed};
     } else {
         std::string unwritten = entry.unwritten;
-        if (unwritten.empty()) unwritten = moveIntoPlace(entry.temporary, entry.output).reason;
+        if (unwritten.empty())
+            unwritten = moveIntoPlace(std::move(entry.temporary), entry.output).reason;
         if (!unwritten.empty())
             note = BatchNote{BatchNote::Kind::NotWritten, entry.output, unwritten, true};
     }
@@ -392,7 +393,7 @@ struct BatchThreads {
             if (thread.joinable()) thread.join();
         // photos done after one that stopped the batch are never put in place
         for (const Entry& entry : state.entries)
-            if (!entry.temporary.empty()) platform::removeFile(entry.temporary);
+            if (!entry.temporary.path.empty()) platform::removeFile(entry.temporary.path);
     }
 };
 
@@ -418,7 +419,6 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     }
     const std::vector<std::string>& files = listing.files;
     if (files.empty()) return report;
-    removeLeftTemporaries(outputFolder);
     const int total = static_cast<int>(files.size());
     if (observer.progress) observer.progress(0, total);
     ColourTable table(model);

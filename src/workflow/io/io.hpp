@@ -13,6 +13,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "platform/platform.hpp"
 #include "workflow/outcome.hpp"
 
 namespace tintsmith {
@@ -91,12 +92,16 @@ int exifOrientation(const std::uint8_t* data, std::size_t size);
 // --- Writing files -----------------------------------------------------------
 // Every file complete and on disk under a temporary name
 // (.tintsmith-<process>-<n>.tmp beside it) before it replaces the old one. On
-// failure the old file is left as it was and no temporary file remains.
+// failure the old file is left as it was and no temporary file remains. A
+// temporary file is ours by a lock held on it from its creation until it is
+// renamed or removed: a run that finds one nobody holds knows its writer has
+// gone, whatever process now bears the number in its name.
 
 // What writing asks of the system, one call each. Tests swap members to make
 // a step fail or to record the order of the steps.
 struct FileSystem {
-    std::function<std::FILE*(const std::string& path)> open;  // a new file, for writing
+    std::function<std::FILE*(const std::string& path)> open;          // a new file, for writing
+    std::function<platform::FileLock(const std::string& path)> lock;  // on the new file
     std::function<bool(std::FILE* stream, const std::string& bytes)> write;  // all of them
     std::function<bool(std::FILE* stream)> sync;                             // to the disk
     std::function<bool(std::FILE* stream)> close;
@@ -111,14 +116,22 @@ const FileSystem& systemFiles();
 Outcome replaceFileContents(const std::string& path, const std::string& bytes,
                             const FileSystem& files = systemFiles());
 
+// A file written whole under a temporary name, and the lock that keeps it
+// ours until it is renamed or removed (not taken where the file system has
+// no locks: such a file is then never taken for a left one).
+struct Temporary {
+    std::string path;  // "" when none was written
+    platform::FileLock lock;
+};
+
 // The two steps of replaceFileContents, for a caller that gets files ready on
 // several threads and puts them in place in its own order. writeTemporary
-// leaves `bytes` complete on disk beside `path` and returns that file's name,
-// or "" with `outcome` set (no file is then left); moveIntoPlace renames it
-// over `path`, and removes it when that fails.
-std::string writeTemporary(const std::string& path, const std::string& bytes, Outcome& outcome,
-                           const FileSystem& files = systemFiles());
-Outcome moveIntoPlace(const std::string& temporary, const std::string& path,
+// leaves `bytes` complete on disk beside `path`, or returns no path with
+// `outcome` set (no file is then left); moveIntoPlace renames it over `path`,
+// removes it when that fails, and gives its lock up either way.
+Temporary writeTemporary(const std::string& path, const std::string& bytes, Outcome& outcome,
+                         const FileSystem& files = systemFiles());
+Outcome moveIntoPlace(Temporary temporary, const std::string& path,
                       const FileSystem& files = systemFiles());
 
 struct FileContents {
@@ -147,8 +160,8 @@ Outcome readWholeFile(const std::string& path, std::string& content);
 // folder, short whatever the length of the name it stands for.
 std::string temporaryPathFor(const std::string& path);
 
-// Removes the temporary files that runs which have ended left in `folder`
-// (only names of temporaryPathFor's form); returns how many.
+// Removes the temporary files in `folder` that no one holds the lock of (only
+// names of temporaryPathFor's form); returns how many.
 int removeLeftTemporaries(const std::string& folder);
 
 // The file `image` makes under `path`'s extension, into `bytes`.

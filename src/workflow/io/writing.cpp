@@ -1,5 +1,7 @@
 // Writing files whole or not at all: a failed or interrupted write never
 // leaves a truncated file that looks valid.
+// Sections: one file · files together · left temporaries.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -13,8 +15,13 @@
 namespace tintsmith {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr char kTemporaryPrefix[] = ".tintsmith-";
 constexpr char kTemporaryExtension[] = ".tmp";
+// Tries for a temporary file before giving up: another run tidying the folder
+// may take a new one for a left one in the instant before its lock is taken.
+constexpr int kLockAttempts = 3;
 
 // The system's words for the error a rename left in errno.
 Outcome renameFailure() {
@@ -24,11 +31,40 @@ Outcome renameFailure() {
     return failed(std::strerror(renameError));
 }
 
+// A name of ours in `folder`: .tintsmith-<process>-<n> and `extension`.
+std::string ourName(const std::string& folder, const char* extension) {
+    // the same short name whatever the target's length, so that a name
+    // that fits the file system always has a temporary that fits too
+    static std::atomic<unsigned> counter{0};
+    return folder + kTemporaryPrefix + std::to_string(platform::processId()) + "-" +
+           std::to_string(counter++) + extension;
+}
+
+// True for a file name of ourName's form with `extension`, and nothing else.
+bool isOurName(const std::string& name, const std::string& extension) {
+    const std::string prefix = kTemporaryPrefix;
+    if (name.size() <= prefix.size() + extension.size() ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
+        return false;
+    const std::string middle =
+        name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
+    const std::size_t dash = middle.find('-');
+    return dash != 0 && dash != std::string::npos && dash + 1 != middle.size() &&
+           middle.find_first_not_of("0123456789-") == std::string::npos &&
+           middle.find('-', dash + 1) == std::string::npos && dash <= 18;
+}
+
+bool isTemporaryName(const std::string& name) {
+    return isOurName(name, kTemporaryExtension);
+}
+
 }  // namespace
 
 const FileSystem& systemFiles() {
     static const FileSystem files = {
         [](const std::string& path) { return std::fopen(path.c_str(), "wb"); },
+        platform::lockFile,
         [](std::FILE* stream, const std::string& bytes) {
             return bytes.empty() ||
                    std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
@@ -40,13 +76,33 @@ const FileSystem& systemFiles() {
     return files;
 }
 
-std::string writeTemporary(const std::string& path, const std::string& bytes, Outcome& outcome,
-                           const FileSystem& files) {
-    const std::string temporary = temporaryPathFor(path);
-    errno = 0;
-    std::FILE* stream = files.open(temporary);
+// --- One file ----------------------------------------------------------------
+
+Temporary writeTemporary(const std::string& path, const std::string& bytes, Outcome& outcome,
+                         const FileSystem& files) {
+    Temporary temporary;
+    std::FILE* stream = nullptr;
+    for (int attempt = 0; attempt < kLockAttempts && !stream; ++attempt) {
+        temporary.path = temporaryPathFor(path);
+        errno = 0;
+        stream = files.open(temporary.path);
+        if (!stream) {
+            outcome = failed(std::strerror(errno ? errno : EIO));
+            return {};
+        }
+        // ours before a byte is written; where the file system has no locks it
+        // stays unlocked, and no run ever takes it for a left one
+        temporary.lock = files.lock(temporary.path);
+        const platform::LockState state = temporary.lock.state();
+        if (state == platform::LockState::HeldElsewhere || state == platform::LockState::NoFile) {
+            // a run tidying the folder took it for a left one: it goes, another name comes
+            files.close(stream);
+            files.remove(temporary.path);
+            stream = nullptr;
+        }
+    }
     if (!stream) {
-        outcome = failed(std::strerror(errno ? errno : EIO));
+        outcome = failed("another program kept removing its temporary files");
         return {};
     }
     errno = 0;
@@ -57,77 +113,19 @@ std::string writeTemporary(const std::string& path, const std::string& bytes, Ou
         writeError = errno;
     }
     if (!written) {
-        files.remove(temporary);
+        files.remove(temporary.path);
         outcome = failed(std::strerror(writeError ? writeError : EIO));
         return {};
     }
     return temporary;
 }
 
-Outcome moveIntoPlace(const std::string& temporary, const std::string& path,
-                      const FileSystem& files) {
+Outcome moveIntoPlace(Temporary temporary, const std::string& path, const FileSystem& files) {
     errno = 0;
-    if (files.rename(temporary, path)) return {};
+    if (files.rename(temporary.path, path)) return {};
     const Outcome outcome = renameFailure();
-    files.remove(temporary);
+    files.remove(temporary.path);
     return outcome;
-}
-
-Outcome replaceFileContents(const std::string& path, const std::string& bytes,
-                            const FileSystem& files) {
-    Outcome outcome;
-    const std::string temporary = writeTemporary(path, bytes, outcome, files);
-    return temporary.empty() ? outcome : moveIntoPlace(temporary, path, files);
-}
-
-FilesReplaced replaceFilesTogether(const std::vector<FileContents>& contents,
-                                   const FileSystem& files) {
-    // every file complete on the disk before any of them replaces its old one
-    std::vector<std::string> temporaries;
-    // what each file but the last held, so that one already replaced can be
-    // put back when a later one cannot (on Windows, a file another program
-    // holds open cannot be replaced)
-    enum class Before { Absent, Kept, Unread };
-    std::vector<Before> was(contents.size(), Before::Absent);
-    std::vector<std::string> before(contents.size());
-    FilesReplaced result;
-    auto discard = [&] {
-        for (const std::string& temporary : temporaries) files.remove(temporary);
-    };
-    std::size_t& index = result.failedIndex;
-    for (index = 0; index < contents.size(); ++index) {
-        const std::string& path = contents[index].path;
-        std::error_code error;
-        if (std::filesystem::is_directory(std::filesystem::path(path), error)) {
-            discard();
-            result.outcome = failed("a folder of that name is in the way");
-            return result;
-        }
-        if (index + 1 < contents.size() && std::filesystem::exists(path, error))
-            was[index] = readWholeFile(path, before[index]).done ? Before::Kept : Before::Unread;
-        std::string temporary = writeTemporary(path, contents[index].bytes, result.outcome, files);
-        if (temporary.empty()) {
-            discard();
-            return result;
-        }
-        temporaries.push_back(temporary);
-    }
-    for (index = 0; index < contents.size(); ++index) {
-        errno = 0;
-        if (files.rename(temporaries[index], contents[index].path)) continue;
-        result.outcome = renameFailure();
-        discard();
-        for (std::size_t i = 0; i < index; ++i) {
-            if (was[i] == Before::Absent)
-                files.remove(contents[i].path);
-            else if (was[i] == Before::Unread ||
-                     !replaceFileContents(contents[i].path, before[i], files).done)
-                result.mismatched = true;
-        }
-        return result;
-    }
-    result.failedIndex = 0;
-    return result;
 }
 
 Outcome readWholeFile(const std::string& path, std::string& content) {
@@ -143,38 +141,86 @@ Outcome readWholeFile(const std::string& path, std::string& content) {
 }
 
 std::string temporaryPathFor(const std::string& path) {
-    // the same short name whatever the target's length, so that a name
-    // that fits the file system always has a temporary that fits too
-    static std::atomic<unsigned> counter{0};
-    return folderOf(path) + kTemporaryPrefix + std::to_string(platform::processId()) + "-" +
-           std::to_string(counter++) + kTemporaryExtension;
+    return ourName(folderOf(path), kTemporaryExtension);
 }
 
+Outcome replaceFileContents(const std::string& path, const std::string& bytes,
+                            const FileSystem& files) {
+    Outcome outcome;
+    Temporary temporary = writeTemporary(path, bytes, outcome, files);
+    return temporary.path.empty() ? outcome : moveIntoPlace(std::move(temporary), path, files);
+}
+
+// --- Files together ----------------------------------------------------------
+
+FilesReplaced replaceFilesTogether(const std::vector<FileContents>& contents,
+                                   const FileSystem& files) {
+    // every file complete on the disk before any of them replaces its old one
+    std::vector<Temporary> temporaries;
+    // what each file but the last held, so that one already replaced can be
+    // put back when a later one cannot (on Windows, a file another program
+    // holds open cannot be replaced)
+    enum class Before { Absent, Kept, Unread };
+    std::vector<Before> was(contents.size(), Before::Absent);
+    std::vector<std::string> before(contents.size());
+    FilesReplaced result;
+    auto discard = [&] {
+        for (const Temporary& temporary : temporaries) files.remove(temporary.path);
+    };
+    std::size_t& index = result.failedIndex;
+    for (index = 0; index < contents.size(); ++index) {
+        const std::string& path = contents[index].path;
+        std::error_code error;
+        if (fs::is_directory(fs::path(path), error)) {
+            discard();
+            result.outcome = failed("a folder of that name is in the way");
+            return result;
+        }
+        if (index + 1 < contents.size() && fs::exists(path, error))
+            was[index] = readWholeFile(path, before[index]).done ? Before::Kept : Before::Unread;
+        Temporary temporary = writeTemporary(path, contents[index].bytes, result.outcome, files);
+        if (temporary.path.empty()) {
+            discard();
+            return result;
+        }
+        temporaries.push_back(std::move(temporary));
+    }
+    for (index = 0; index < contents.size(); ++index) {
+        errno = 0;
+        if (files.rename(temporaries[index].path, contents[index].path)) {
+            // no longer a temporary file; and on Windows a file held open
+            // cannot be replaced, as putting an older one back has to
+            temporaries[index].lock.release();
+            continue;
+        }
+        result.outcome = renameFailure();
+        discard();
+        for (std::size_t i = 0; i < index; ++i) {
+            if (was[i] == Before::Absent)
+                files.remove(contents[i].path);
+            else if (was[i] == Before::Unread ||
+                     !replaceFileContents(contents[i].path, before[i], files).done)
+                result.mismatched = true;
+        }
+        return result;
+    }
+    result.failedIndex = 0;
+    return result;
+}
+
+// --- Left temporaries ----------------------------------------------------------
+
 int removeLeftTemporaries(const std::string& folder) {
-    namespace fs = std::filesystem;
     std::error_code error;
     int removed = 0;
-    const std::string prefix = kTemporaryPrefix, extension = kTemporaryExtension;
     for (fs::directory_iterator it(fs::path(folder), error), end; !error && it != end;
          it.increment(error)) {
         const std::string name = it->path().filename().string();
-        // .tintsmith-<process>-<number>.tmp, and nothing else
-        if (name.size() <= prefix.size() + extension.size() ||
-            name.compare(0, prefix.size(), prefix) != 0 ||
-            name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
-            continue;
-        const std::string middle =
-            name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
-        const std::size_t dash = middle.find('-');
-        if (dash == 0 || dash == std::string::npos || dash + 1 == middle.size() ||
-            middle.find_first_not_of("0123456789-") != std::string::npos ||
-            middle.find('-', dash + 1) != std::string::npos || dash > 18)
-            continue;
-        const long process = std::stol(middle.substr(0, dash));
-        if (process == platform::processId() || platform::processAlive(process)) continue;
         std::error_code ignored;
-        if (fs::is_regular_file(it->symlink_status(ignored)) && fs::remove(it->path(), ignored))
-            ++removed;
+        if (!isTemporaryName(name) || !fs::is_regular_file(it->symlink_status(ignored))) continue;
+        // its writer holds the lock until it is renamed; a free one's writer is gone
+        const platform::FileLock lock = platform::lockFile(it->path().string());
+        if (lock.taken() && fs::remove(it->path(), ignored)) ++removed;
     }
     return removed;
 }

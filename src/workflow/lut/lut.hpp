@@ -73,7 +73,7 @@ struct LutFilesWritten {
 
 // Writes the LUT image as its PNG and its cube, as a pair: both replaced, or
 // both left as they were. A LUT image not of 512 x 512 still gives its PNG, but
-// no cube. Removes the temporary files ended runs left in the cube's folder.
+// no cube.
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
                               const std::string& cubePath);
 

@@ -8,7 +8,6 @@ namespace tintsmith {
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
                               const std::string& cubePath) {
     LutFilesWritten written;
-    removeLeftTemporaries(folderOf(cubePath));
     const std::string problem = cubeProblem(lut);
     if (!problem.empty()) {
         // the PNG follows the lattice whatever its size; the cube cannot
