@@ -1,9 +1,9 @@
 // The run from start-up to the exit code, top to bottom: the working folder
-// and what ended runs left in it, the display, the Settings window, the chart
-// image, the detection, then for the chart found the fit, the result window,
-// the batch under the window's count, the LUT pair and its check, and the
-// wait for a key. The one place that speaks on the console and picks the exit
-// code; anything a phase throws is caught and told here.
+// and what stopped runs left in it, the display, the Settings window, the
+// chart image, the detection, then for the chart found the fit, the result
+// window, the batch under the window's count, the LUT pair and its check, and
+// the wait for a key. The one place that speaks on the console and picks the
+// exit code; anything a phase throws is caught and told here.
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -156,7 +156,27 @@ bool toldLutCheck(const LutCheckWritten& written, const WorkingPaths& paths) {
     return written.csv.done && written.picture.done;
 }
 
+// Tells how a replacement of files that a stopped run left half done was
+// settled; true when the files belong together again.
+bool toldResumed(const ReplacementResumed& resumed) {
+    std::string files;
+    for (std::size_t i = 0; i < resumed.paths.size(); ++i)
+        files += (i == 0 ? "" : i + 1 == resumed.paths.size() ? " and " : ", ") + resumed.paths[i];
+    const std::string stopped = "An earlier run was stopped while replacing " + files;
+    if (resumed.finished)
+        say(stopped + "; the replacement is now finished");
+    else if (!resumed.mismatched)
+        say(stopped + "; the older files are back, as the new ones could not be put in place: " +
+            resumed.outcome.reason);
+    else
+        say(stopped + ", and they could be neither finished nor put back (" +
+            resumed.outcome.reason + "): they may not match until a run writes them anew");
+    return !resumed.mismatched;
+}
+
 int runPhases(const char*& phase) {
+    bool complete = true;
+
     // the working folder, never the root of the file system in its place
     phase = "looking up the working folder";
     const std::string documents = platform::documentsFolder();
@@ -170,9 +190,12 @@ int runPhases(const char*& phase) {
     }
     const WorkingPaths paths = buildWorkingPaths(documents);
 
-    // before anything else, the temporary files of runs that have ended
-    // removed from every folder a run writes
+    // before anything else: the LUT pair a stopped run left half replaced made
+    // whole again, then the temporary files of runs that have ended removed
+    // from every folder a run writes
     phase = "tidying the working folder";
+    for (const ReplacementResumed& resumed : resumeStoppedReplacements(paths.folder))
+        if (!toldResumed(resumed)) complete = false;
     removeLeftTemporaries(paths.folder);
     removeLeftTemporaries(paths.outputPhotos);
 
@@ -244,7 +267,6 @@ int runPhases(const char*& phase) {
     ResultWindow window;
     const platform::ScreenArea screen = platform::screenArea();
     prepareResult(window, image, {screen.width, screen.height});
-    bool complete = true;
     for (const auto& checker : checkers) {
         // outline, measure and fit; the lattice is read before the model
         // exists, so that a missing one is told even when the fit then fails

@@ -274,6 +274,16 @@ check_temporaries_plain() {
     expect_luts
     [ "$(ls -A "$WORK/ccPhotos")" = "notes.tmp" ] || fail "ccPhotos holds $(ls -A "$WORK/ccPhotos")"
 }
+# a run killed between the LUT pair's renames left a new PNG beside the older
+# cube: the next run makes them a pair before anything else, even one that
+# then ends for want of cc.jpg
+setup_pair_stopped() {
+    setup_cc_missing
+    "$E2E_TOOL" stopped-pair "$WORK" || fail "could not stop a run between the renames"
+    [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] && ! cmp -s "$WORK/cc_LUT.png" <(printf 'older png') ||
+        fail "the stopped run did not leave a new PNG beside the older cube"
+}
+check_pair_stopped() { expect_luts; expect_stdout_has "Invalid Image!"; expect_stdout_has "the replacement is now finished"; }
 # the standard streams: all three closed (the console lines must not reach the
 # display's connection), standard output a pipe closed early (the lines go to
 # standard error, and a run that would end 0 ends 4), and a file-size limit
@@ -356,6 +366,7 @@ photos_failures          batch  4     Skipping
 photos_same_folder       batch  4     same folder
 temporaries_left         batch  0     -
 temporaries_plain        plain  0     -
+pair_stopped             plain  1     An earlier run was stopped while replacing
 streams_closed           batch  0     -
 stdout_pipe_closed       batch  4     Skipping
 file_size_limit          batch  4     File Not Opened

@@ -98,7 +98,7 @@ int exifOrientation(const std::uint8_t* data, std::size_t size);
 // gone, whatever process now bears the number in its name.
 
 // What writing asks of the system, one call each. Tests swap members to make
-// a step fail or to record the order of the steps.
+// a step fail, to record the order of the steps or to stop between them.
 struct FileSystem {
     std::function<std::FILE*(const std::string& path)> open;          // a new file, for writing
     std::function<platform::FileLock(const std::string& path)> lock;  // on the new file
@@ -145,13 +145,32 @@ struct FilesReplaced {
     bool mismatched = false;      // one already replaced could not get its old contents back
 };
 
-// As replaceFileContents for files that belong together: every one is written
-// to its temporary file first, and only when all are complete do they replace
-// the old ones. On failure none of the old files has changed: one already
-// replaced when a later one cannot be gets its old contents back (or is
-// removed when it is new), and `mismatched` tells when that failed too.
+// As replaceFileContents for files of one folder that belong together: every
+// one is written to its temporary file first (with a copy of each older file
+// but the last), then a marker beside them notes what is about to be
+// replaced, and only then do they replace the old ones. On failure none of the
+// old files has changed: one already replaced when a later one cannot be gets
+// its old contents back (or is removed when it is new), and `mismatched` tells
+// when that failed too. A run stopped at any instant leaves the marker for
+// resumeStoppedReplacements.
 FilesReplaced replaceFilesTogether(const std::vector<FileContents>& contents,
                                    const FileSystem& files = systemFiles());
+
+// A replacement of files together that a stopped run left in `folder`, as the
+// next run found and settled it.
+struct ReplacementResumed {
+    std::vector<std::string> paths;  // the files it was replacing, in order
+    bool finished = false;           // all are the new ones now; else all the older ones again
+    bool mismatched = false;         // neither could be done: they may not belong together
+    Outcome outcome;                 // why the new ones could not all be put in place
+};
+
+// Finishes every replacement a stopped run left half done in `folder`, or puts
+// the older files back where the new ones cannot be put in place, so that the
+// files are all old or all new again; then removes its marker. Leaves alone a
+// replacement that a live run is making. To run before anything else writes there.
+std::vector<ReplacementResumed> resumeStoppedReplacements(const std::string& folder,
+                                                          const FileSystem& files = systemFiles());
 
 // The whole of a file into `content`.
 Outcome readWholeFile(const std::string& path, std::string& content);
@@ -161,7 +180,8 @@ Outcome readWholeFile(const std::string& path, std::string& content);
 std::string temporaryPathFor(const std::string& path);
 
 // Removes the temporary files in `folder` that no one holds the lock of (only
-// names of temporaryPathFor's form); returns how many.
+// names of temporaryPathFor's form, and none a stopped replacement's marker
+// still needs); returns how many.
 int removeLeftTemporaries(const std::string& folder);
 
 // The file `image` makes under `path`'s extension, into `bytes`.

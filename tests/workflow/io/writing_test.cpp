@@ -54,9 +54,10 @@ TEST_F(FileOutput, ReplacesAnOldFileWhole) {
 }
 
 // Each file is locked as soon as it exists, and its bytes are written, synced
-// and closed before it is renamed, and files that belong together are all on
-// disk before the first rename: a file renamed unsynced can be empty after a
-// power cut.
+// and closed before it is renamed; files that belong together are all on disk,
+// and the marker noting them too, before the first rename: a file renamed
+// unsynced can be empty after a power cut, and a pair replaced without its
+// marker cannot be made whole after a kill between the renames.
 TEST_F(FileOutput, EveryFileReachesTheDiskBeforeItsRename) {
     std::vector<std::string> steps;
     std::map<std::FILE*, std::string> names;
@@ -98,16 +99,27 @@ TEST_F(FileOutput, EveryFileReachesTheDiskBeforeItsRename) {
                                                "sync " + temporary, "close " + temporary,
                                                "rename " + temporary + " a.cube"}));
 
+    // an older a.png, so that a copy of it is kept until both are in place
+    std::ofstream(folder + "a.png") << "older png";
     steps.clear();
     ASSERT_TRUE(
         replaceFilesTogether({{folder + "a.png", "png"}, {folder + "a.cube", "cube"}}, recording)
             .outcome.done);
-    ASSERT_EQ(steps.size(), 10u);
-    const std::string first = steps[0].substr(5), second = steps[4].substr(5);
-    EXPECT_EQ(steps, (std::vector<std::string>{
-                         "lock " + first, "write " + first, "sync " + first, "close " + first,
-                         "lock " + second, "write " + second, "sync " + second, "close " + second,
-                         "rename " + first + " a.png", "rename " + second + " a.cube"}));
+    ASSERT_EQ(steps.size(), 21u);
+    std::vector<std::string> made;  // the older PNG's copy, the new PNG, the new cube, the marker
+    for (std::size_t i = 0; i < 16; i += 4) {
+        const std::string file = steps[i].substr(5);
+        made.push_back(file);
+        EXPECT_EQ(std::vector<std::string>(steps.begin() + i, steps.begin() + i + 4),
+                  (std::vector<std::string>{"lock " + file, "write " + file, "sync " + file,
+                                            "close " + file}));
+    }
+    const std::string marker = steps[16].substr(steps[16].rfind(' ') + 1);
+    EXPECT_EQ(fs::path(marker).extension(), ".replacing");
+    EXPECT_EQ((std::vector<std::string>(steps.begin() + 16, steps.end())),
+              (std::vector<std::string>{
+                  "rename " + made[3] + " " + marker, "rename " + made[1] + " a.png",
+                  "rename " + made[2] + " a.cube", "remove " + made[0], "remove " + marker}));
     EXPECT_EQ(read("a.png"), "png");
     EXPECT_EQ(entries(), 2);
 }
@@ -190,15 +202,18 @@ TEST_F(FileOutput, ANameThatFitsHasATemporaryThatFits) {
 
 // Only temporary files no one holds the lock of go, whatever number their
 // names bear (this process's, or a live one's, as a killed run's may after the
-// number is given out again); not one this process writes, not names that
-// only look alike.
+// number is given out again); not one this process writes, not one a stopped
+// replacement's marker still needs, not names that only look alike.
 TEST_F(FileOutput, LeftTemporariesAreThoseNoOneHoldsTheLockOf) {
     const std::string mine = ".tintsmith-" + std::to_string(platform::processId()) + "-9.tmp";
     const std::string live = ".tintsmith-" + std::to_string(getppid()) + "-2.tmp";
+    const std::string awaited = ".tintsmith-1-5.tmp";
     for (const std::string& name :
-         {mine, live, std::string("photo.jpg.tmp"), std::string(".tintsmith-12ab-1.tmp"),
+         {mine, live, awaited, std::string("photo.jpg.tmp"), std::string(".tintsmith-12ab-1.tmp"),
           std::string(".tintsmith-1.tmp")})
         std::ofstream(folder + name) << "x";
+    std::ofstream(folder + ".tintsmith-1-6.replacing")
+        << "Tintsmith files replaced together\na.png/" << awaited << "/none\nend\n";
     Outcome outcome;
     const Temporary held = writeTemporary(folder + "a.png", "being written", outcome);
     ASSERT_TRUE(held.lock.taken());
@@ -207,7 +222,8 @@ TEST_F(FileOutput, LeftTemporariesAreThoseNoOneHoldsTheLockOf) {
     EXPECT_FALSE(fs::exists(folder + mine));
     EXPECT_FALSE(fs::exists(folder + live));
     EXPECT_TRUE(fs::exists(held.path));
-    EXPECT_EQ(entries(), 4);  // the held one and the three look-alikes
+    EXPECT_TRUE(fs::exists(folder + awaited));
+    EXPECT_EQ(entries(), 6);  // the held one, the awaited one, its marker, the three look-alikes
 }
 
 // Regression: a temporary file was judged by the process number in its name,
