@@ -1,13 +1,21 @@
-// Durable writes and atomic replacement on Windows.
+// Durable writes, atomic replacement and file locks on Windows.
 #include <io.h>
 #include <process.h>
 #include <windows.h>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "platform/platform.hpp"
 
 namespace platform {
+namespace {
+
+// The one byte locked, far past any data: Windows locks are mandatory, so a
+// lock on the file's bytes would keep other programs from reading it.
+constexpr DWORD kLockedOffsetHigh = 0x40000000;
+
+}  // namespace
 
 bool syncToDisk(std::FILE* stream) {
     if (std::fflush(stream) != 0) return false;
@@ -21,6 +29,59 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 void removeFile(const std::string& path) {
     std::remove(path.c_str());
+}
+
+// A handle of its own that shares deletion, so that the file can still be
+// renamed (by us) or removed (by whoever takes the lock after us) while held.
+FileLock lockFile(const std::string& path) {
+    FileLock lock;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        lock.state_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                          ? LockState::NoFile
+                          : LockState::NotSupported;
+        return lock;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return lock;
+    }
+    OVERLAPPED place{};
+    place.OffsetHigh = kLockedOffsetHigh;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place)) {
+        const DWORD error = GetLastError();
+        lock.state_ = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING
+                          ? LockState::HeldElsewhere
+                          : LockState::NotSupported;
+        CloseHandle(file);
+        return lock;
+    }
+    lock.state_ = LockState::Taken;
+    lock.handle_ = reinterpret_cast<std::intptr_t>(file);
+    return lock;
+}
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : state_(std::exchange(other.state_, LockState::NotSupported)),
+      handle_(std::exchange(other.handle_, -1)) {}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        release();
+        state_ = std::exchange(other.state_, LockState::NotSupported);
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+void FileLock::release() {
+    // the lock goes with the handle
+    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+    state_ = LockState::NotSupported;
 }
 
 }  // namespace platform

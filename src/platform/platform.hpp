@@ -1,9 +1,11 @@
 // What the operating system provides: the Documents folder, the path
-// separator, replacing a file by a completed temporary one, processes, memory
-// and the display.
+// separator, replacing a file by a completed temporary one, locks that mark a
+// file as a live process's own, processes, the standard streams, memory and
+// the display.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -28,6 +30,42 @@ bool replaceFile(const std::string& from, const std::string& to);
 // Removes a file; failure is ignored (used to clean up temporary files).
 void removeFile(const std::string& path);
 
+// --- Locks on files ----------------------------------------------------------
+// An exclusive lock on a file, taken without waiting through a handle of its
+// own. It lasts until released, or until the process ends however it ends (a
+// kill included), and it follows the file through a rename. Another handle
+// cannot take it meanwhile, in this process or any other.
+
+enum class LockState {
+    Taken,          // this handle holds it
+    HeldElsewhere,  // another handle holds it
+    NoFile,         // no file of that name (any more)
+    NotSupported,   // the file system gives no locks, or the file cannot be opened
+};
+
+class FileLock {
+  public:
+    FileLock() = default;  // holds nothing: NotSupported
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock() { release(); }
+
+    LockState state() const { return state_; }
+    bool taken() const { return state_ == LockState::Taken; }
+    void release();  // gives the lock up; the file stays
+
+  private:
+    friend FileLock lockFile(const std::string& path);
+    LockState state_ = LockState::NotSupported;
+    std::intptr_t handle_ = -1;  // a descriptor, or a HANDLE on Windows
+};
+
+// Takes the lock on the file at `path`, which must be a regular file; its
+// state says why not when it is not taken. Never waits.
+FileLock lockFile(const std::string& path);
+
 // `bytes` zero bytes that cost memory only where touched, on huge pages where
 // the system offers them: touching a few bytes on each of thousands of small
 // pages costs far more than the bytes. Null when refused.
@@ -40,9 +78,15 @@ void releaseZeroed(void* block, std::size_t bytes);
 // have already touched, rather than each from fresh pages of a heap of its own.
 void shareWarmHeaps();
 
-// This process's id, and whether a process of that id is still running.
+// This process's id.
 long processId();
-bool processAlive(long id);
+
+// Makes the standard streams unable to stop the run: descriptors 0 to 2 open
+// (on the null device where they were closed, so that no file or connection
+// opened later takes their place), and a write to a closed pipe or past the
+// file-size limit failing with an error instead of ending the process.
+// Called first thing in main.
+void secureStandardStreams();
 
 // The machine's memory in bytes (or a smaller limit set for this process),
 // 0 when unknown.

@@ -1,6 +1,7 @@
-// Processes, memory and the display on Windows.
+// Processes, the standard streams, memory and the display on Windows.
 #include <process.h>
 #include <windows.h>
+#include <cstdio>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -11,13 +12,12 @@ long processId() {
     return static_cast<long>(_getpid());
 }
 
-bool processAlive(long id) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
-    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
-    DWORD code = 0;
-    bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
-    CloseHandle(process);
-    return alive;
+// A stream started without a handle has no descriptor (-2); it gets the null
+// device. Windows has no SIGPIPE or SIGXFSZ: such writes only fail.
+void secureStandardStreams() {
+    if (_fileno(stdin) < 0) std::freopen("NUL", "r", stdin);
+    if (_fileno(stdout) < 0) std::freopen("NUL", "w", stdout);
+    if (_fileno(stderr) < 0) std::freopen("NUL", "w", stderr);
 }
 
 std::size_t physicalMemoryBytes() {

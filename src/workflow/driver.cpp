@@ -1,10 +1,13 @@
-// The run from start-up to the exit code, top to bottom: the display, the
-// working folder, the Settings window, the chart image, the detection, then
-// for the chart found the fit, the result window, the batch under the window's
-// count, the LUT pair and its check, and the wait for a key. The one place
-// that speaks on the console and picks the exit code; anything a phase throws
-// is caught and told here.
+// The run from start-up to the exit code, top to bottom: the working folder
+// and what stopped runs left in it, the display, the Settings window, the
+// chart image, the detection, then for the chart found the fit, the result
+// window, the batch under the window's count, the LUT pair and its check, and
+// the wait for a key. The one place that speaks on the console and picks the
+// exit code; anything a phase throws is caught and told here.
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -24,10 +27,28 @@ const char* const kSettingsTitle = "Settings";
 const char* const kDetectionTitle = "ColorChecker detection | Press ESC when ready to create LUT";
 const char* const kResultTitle = "Image and areas used to create LUTs | Press any key to exit";
 
+namespace {
+
+// Set once a console line could not be written to standard output: the run
+// then ends with kExitIncomplete where it would have ended with kExitDone.
+std::atomic<bool> consoleLineLost{false};
+
+}  // namespace
+
 void say(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::clearerr(stdout);
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
+        std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0)
+        return;
+    // the line where it can still be read, the first time with why it is there
+    const int error = errno ? errno : EIO;
+    if (!consoleLineLost.exchange(true))
+        std::fprintf(stderr, "Standard output cannot be written (%s); its lines follow here\n",
+                     std::strerror(error));
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
 }
 
 bool windowClosed(const std::string& title) {
@@ -154,15 +175,26 @@ bool toldLutCheck(const LutCheckWritten& written, const WorkingPaths& paths) {
     return written.csv.done && written.picture.done;
 }
 
+// Tells how a replacement of files that a stopped run left half done was
+// settled; true when the files belong together again.
+bool toldResumed(const ReplacementResumed& resumed) {
+    std::string files;
+    for (std::size_t i = 0; i < resumed.paths.size(); ++i)
+        files += (i == 0 ? "" : i + 1 == resumed.paths.size() ? " and " : ", ") + resumed.paths[i];
+    const std::string stopped = "An earlier run was stopped while replacing " + files;
+    if (resumed.finished)
+        say(stopped + "; the replacement is now finished");
+    else if (!resumed.mismatched)
+        say(stopped + "; the older files are back, as the new ones could not be put in place: " +
+            resumed.outcome.reason);
+    else
+        say(stopped + ", and they could be neither finished nor put back (" +
+            resumed.outcome.reason + "): they may not match until a run writes them anew");
+    return !resumed.mismatched;
+}
+
 int runPhases(const char*& phase) {
-    // a display to show the windows on
-    phase = "looking for a display";
-    const std::string noDisplay = platform::missingDisplay();
-    if (!noDisplay.empty()) {
-        say("Tintsmith needs a graphical desktop session to show its windows: " + noDisplay +
-            "; start it from the desktop's menu, or from a terminal inside the desktop session");
-        return kExitIncomplete;
-    }
+    bool complete = true;
 
     // the working folder, never the root of the file system in its place
     phase = "looking up the working folder";
@@ -176,6 +208,24 @@ int runPhases(const char*& phase) {
         return kExitIncomplete;
     }
     const WorkingPaths paths = buildWorkingPaths(documents);
+
+    // before anything else: the LUT pair a stopped run left half replaced made
+    // whole again, then the temporary files of runs that have ended removed
+    // from every folder a run writes
+    phase = "tidying the working folder";
+    for (const ReplacementResumed& resumed : resumeStoppedReplacements(paths.folder))
+        if (!toldResumed(resumed)) complete = false;
+    removeLeftTemporaries(paths.folder);
+    removeLeftTemporaries(paths.outputPhotos);
+
+    // a display to show the windows on
+    phase = "looking for a display";
+    const std::string noDisplay = platform::missingDisplay();
+    if (!noDisplay.empty()) {
+        say("Tintsmith needs a graphical desktop session to show its windows: " + noDisplay +
+            "; start it from the desktop's menu, or from a terminal inside the desktop session");
+        return kExitIncomplete;
+    }
 
     phase = "showing the Settings window";
     const std::optional<Settings> chosen = runSettingsWindow();
@@ -236,7 +286,6 @@ int runPhases(const char*& phase) {
     ResultWindow window;
     const platform::ScreenArea screen = platform::screenArea();
     prepareResult(window, image, {screen.width, screen.height});
-    bool complete = true;
     for (const auto& checker : checkers) {
         // outline, measure and fit; the lattice is read before the model
         // exists, so that a missing one is told even when the fit then fails
@@ -406,7 +455,7 @@ int runTintsmith(const std::vector<std::string>& arguments) {
         for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
         }
     }
-    return code;
+    return code == kExitDone && consoleLineLost ? kExitIncomplete : code;
 }
 
 int runCalibration() {

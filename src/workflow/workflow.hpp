@@ -68,7 +68,9 @@ WorkingPaths buildWorkingPaths(const std::string& documents);
 std::string lutImagePathFor(const std::string& referenceImagePath);
 
 // --- The console -------------------------------------------------------------
-// Every line the program says, whole and flushed.
+// Every line the program says, whole and flushed. A line standard output
+// refuses (a closed pipe, a full disk) goes to standard error, and the run then
+// ends with kExitIncomplete where it would have ended with kExitDone.
 
 void say(const std::string& line);
 

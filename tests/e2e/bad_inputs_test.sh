@@ -6,6 +6,30 @@ source "$E2E_LIB"
 
 result_title="Image and areas used to create LUTs | Press any key to exit"
 
+# Starts the program as start_program does, with the standard streams STREAMS
+# names ("closed": all three closed; "pipe-closed": standard output a pipe
+# whose reader has gone before the first line) and a file-size limit of
+# LIMIT_KIB KiB when set.
+start_run() {
+    xdotool mousemove 1900 1150
+    (
+        cd "$SANDBOX" || exit 1
+        if [ -n "$LIMIT_KIB" ]; then ulimit -f "$LIMIT_KIB"; fi
+        case "$STREAMS" in
+            closed) exec "$TINTSMITH" <&- >&- 2>&- ;;
+            pipe-closed)
+                # read-write first, so that opening the writing end does not
+                # wait for a reader; then the only reader goes
+                mkfifo "$SANDBOX/stdout.pipe"
+                exec 3<>"$SANDBOX/stdout.pipe" 4>"$SANDBOX/stdout.pipe"
+                exec 3<&-
+                exec "$TINTSMITH" >&4 4>&- 2>"$ERR" ;;
+            *) exec "$TINTSMITH" >"$OUT" 2>"$ERR" ;;
+        esac
+    ) &
+    PID=$!
+}
+
 # Runs the program through the Settings window (ticking "Batch Process Photos"
 # when $1 is "batch") to its end, pressing a key in the result window if one
 # appears. With $1 "wmclose" the Settings window is closed by the window
@@ -19,7 +43,7 @@ run_to_end() {
         wait_exit 60
         return
     fi
-    start_program
+    start_run
     local id
     id=$(wait_window "Settings")
     if [ "${1:-}" = batch ]; then toggle_box "$id" 200 160 on; fi
@@ -379,20 +403,66 @@ check_photos_turkish() {
 }
 setup_cc_video() { setup_cc_missing; printf '\0\0\0\030ftypisom\0\0\002\0isommp41' >"$WORK/cc.jpg"; }
 check_cc_video() { expect_older_outputs; }
-# a killed run's temporary files go; other files that look alike stay
+# a killed run's temporary files go, also those whose number a live process
+# bears now (this script's), and from ccPhotos without a batch too; other
+# files that look alike stay
 setup_temporaries_left() {
     seed_inputs
     make_png "$WORK/Photos/a.png" 40 30
     local pid
     pid=$(dead_pid)
     printf 'x' >"$WORK/.tintsmith-$pid-0.tmp"
+    printf 'x' >"$WORK/.tintsmith-$$-1.tmp"
     printf 'x' >"$WORK/ccPhotos/.tintsmith-$pid-3.tmp"
+    printf 'x' >"$WORK/ccPhotos/.tintsmith-$$-4.tmp"
     printf 'x' >"$WORK/ccPhotos/notes.tmp"
 }
 check_temporaries_left() {
     expect_luts
     [ "$(ls -A "$WORK/ccPhotos" | sort | tr '\n' ' ')" = "a.png notes.tmp " ] || fail "ccPhotos holds $(ls -A "$WORK/ccPhotos")"
     [ -z "$(find "$WORK" -maxdepth 1 -name '.tintsmith-*')" ] || fail "a temporary file was left"
+}
+setup_temporaries_plain() { setup_temporaries_left; rm "$WORK/Photos/a.png"; }
+check_temporaries_plain() {
+    expect_luts
+    [ "$(ls -A "$WORK/ccPhotos")" = "notes.tmp" ] || fail "ccPhotos holds $(ls -A "$WORK/ccPhotos")"
+}
+# a run killed between the LUT pair's renames left a new PNG beside the older
+# cube: the next run makes them a pair before anything else, even one that
+# then ends for want of cc.jpg
+setup_pair_stopped() {
+    setup_cc_missing
+    "$E2E_TOOL" stopped-pair "$WORK" || fail "could not stop a run between the renames"
+    [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] && ! cmp -s "$WORK/cc_LUT.png" <(printf 'older png') ||
+        fail "the stopped run did not leave a new PNG beside the older cube"
+}
+check_pair_stopped() { expect_luts; expect_stdout_has "Invalid Image!"; expect_stdout_has "the replacement is now finished"; }
+# the standard streams: all three closed (the console lines must not reach the
+# display's connection), standard output a pipe closed early (the lines go to
+# standard error, and a run that would end 0 ends 4), and a file-size limit
+# the cube and one photo exceed (failed writes, told, no temporary left)
+setup_streams_closed() { setup_photos_stray; STREAMS=closed; }
+check_streams_closed() {
+    expect_luts
+    [ "$(ls "$WORK/ccPhotos")" = "Hochzeit am Strand é.png" ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
+}
+setup_stdout_pipe_closed() { setup_photos_stray; STREAMS=pipe-closed; }
+check_stdout_pipe_closed() {
+    check_streams_closed
+    grep -qF "Standard output cannot be written (Broken pipe)" "$ERR" || fail "standard error does not tell why"
+}
+setup_file_size_limit() {
+    seed_inputs
+    older_outputs
+    make_png "$WORK/Photos/a.png" 40 30
+    make_png "$WORK/Photos/big.bmp" 1500 1000  # 4.5 MB as a BMP
+    LIMIT_KIB=4096  # above the PNG LUT's size, below the cube's 7 MB
+}
+check_file_size_limit() {
+    expect_older_outputs
+    expect_stdout_has "cc_LUT.cube: File too large"
+    expect_stdout_has "ccPhotos/big.bmp: File too large"
+    [ "$(ls "$WORK/ccPhotos")" = "a.png" ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
 }
 # the Settings window's close button cancels; the result window's is any key
 setup_wm_close() { seed_inputs; older_outputs; }
@@ -457,6 +527,11 @@ photos_exfat             batch  4     for one name
 photos_turkish           batch  0     -
 cc_video                 plain  1     a video (MP4)
 temporaries_left         batch  0     -
+temporaries_plain        plain  0     -
+pair_stopped             plain  1     An earlier run was stopped while replacing
+streams_closed           batch  0     -
+stdout_pipe_closed       batch  4     Skipping
+file_size_limit          batch  4     File Not Opened
 wm_close                 wmclose 5    Cancelled: the Settings window was closed
 result_close             resultclose 0 -
 help                     direct 0     tintsmith [--hold]
@@ -470,7 +545,7 @@ while read -r name mode code line; do
     [ -n "$only" ] && [ "$only" != "$name" ] && continue
     echo "case: $name"
     new_sandbox
-    SKIP=""
+    SKIP="" STREAMS="" LIMIT_KIB=""
     RESULT_SIZE=""
     RUN_ARGS=()
     "setup_$name"
@@ -478,14 +553,16 @@ while read -r name mode code line; do
     before=$(hash_inputs)
     run_to_end "$mode"
     [ "$STATUS" -eq "$code" ] || fail "$name: exit code $STATUS, expected $code"
+    console=$OUT
+    [ "$STREAMS" = pipe-closed ] && console=$ERR
     if [ "$line" = "-" ]; then
-        only_report_lines
+        [ "$STREAMS" = closed ] || only_report_lines  # closed: no console to read
     else
-        grep -qF -- "$line" "$OUT" || fail "$name: the console lacks '$line'"
+        grep -qF -- "$line" "$console" || fail "$name: the console lacks '$line'"
     fi
     [ "$(hash_inputs)" = "$before" ] || fail "$name: an input file changed"
     expect_no_temporaries
     "check_$name"
-    echo "  exit $STATUS: $(head -c 200 "$OUT" | tr '\n' '|')"
+    echo "  exit $STATUS: $(head -c 200 "$console" 2>/dev/null | tr '\n' '|')"
 done <<<"$cases"
 echo "PASS"

@@ -12,7 +12,12 @@
 //   same-pixels A B             two images decode to the same 8-bit colour pixels
 //   size IMAGE                  prints "W H C depth"
 //   pixel IMAGE X Y             prints the pixel's "B G R"
+//   stopped-pair DIR            DIR's cc_LUT.png and cc_LUT.cube replaced by the identity
+//                               lattice's pair in a process killed between the two renames
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -71,6 +76,25 @@ int cubeMatches(const std::string& cubePath, const std::string& pngPath) {
     }
     std::cout << "cube matches " << entry << " entries" << std::endl;
     return 0;
+}
+
+// The pair a run killed (SIGKILL) just before the cube's rename leaves in
+// `folder`: the new PNG beside the older cube, and the marker of the two.
+int stoppedPair(const std::string& folder) {
+    const pid_t child = fork();
+    if (child == 0) {
+        tintsmith::FileSystem files = tintsmith::systemFiles();
+        files.rename = [&](const std::string& from, const std::string& to) {
+            if (to == folder + "cc_LUT.cube") raise(SIGKILL);
+            return tintsmith::systemFiles().rename(from, to);
+        };
+        tintsmith::writeLutFiles(tintsmith::identityLattice(), folder + "cc_LUT.png",
+                                 folder + "cc_LUT.cube", files);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? 0 : 1;
 }
 
 }  // namespace
@@ -136,6 +160,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "cube-matches" && argc == 4) return cubeMatches(argv[2], argv[3]);
+    if (command == "stopped-pair") return stoppedPair(std::string(argv[2]) + "/");
     if (command == "same-pixels" && argc == 4) {
         cv::Mat a = cv::imread(argv[2], cv::IMREAD_COLOR),
                 b = cv::imread(argv[3], cv::IMREAD_COLOR);

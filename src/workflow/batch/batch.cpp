@@ -7,18 +7,18 @@
 // most of the work and run side by side this way, and corrections share one
 // colour table. A JPEG written as a JPEG goes band by band from file bytes to
 // file bytes; any other photo is decoded whole. Each worker puts its photo's
-// file on disk under a temporary name, with the original's metadata; one
-// writer thread renames them into place in listing order, never over a photo
-// of this batch whose name the disk takes for the same, and notes what befell
-// each. The calling thread only
-// waits and hands on the notes and the progress, so a window it owns keeps
-// answering. A worker starts only a photo close enough behind the writer (a
-// few photos, or a few tens of MiB of files), which bounds the files waiting
-// for their turn, and the largest file among those, so that the batch ends on
-// small ones. Every note
-// comes in listing order, and an error thrown for one photo stops the batch
-// there: the photos before it are written, none after it, and the error is
-// rethrown on the calling thread, exactly as if the photos went one by one.
+// file on disk under a temporary name, with the original's metadata, ours by
+// its lock until it is renamed; one writer thread renames them into place in
+// listing order, never over a photo of this batch whose name the disk takes
+// for the same, and notes what befell each. The calling thread only waits and
+// hands on the notes and the progress, so a window it owns keeps answering. A
+// worker starts only a photo close enough behind the writer (a few photos, or
+// a few tens of MiB of files), which bounds the files waiting for their turn,
+// and the largest file among those, so that the batch ends on small ones.
+// Every note comes in listing order, and an error thrown for one photo stops
+// the batch there: the photos before it are written, none after it, and the
+// error is rethrown on the calling thread, exactly as if the photos went one
+// by one.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -129,7 +129,7 @@ struct Entry {
     std::string format;                // the extension its corrected photo is encoded as
     cv::Mat image;                     // the decoded photo, corrected in place
     std::string encoded;               // ...then encoded for its file in ccPhotos
-    std::string temporary;             // ...then on disk there, complete, for the writer to rename
+    Temporary temporary;               // ...then on disk there, complete and ours, to rename
     std::string skipReason;            // set when the entry is left out
     std::string unwritten;             // why the corrected photo could not be written
     bool failed = false;               // the entry left out makes the run incomplete
@@ -297,9 +297,9 @@ Entry processEntry(const std::string& file, const std::string& outputFolder, Col
     }
     entry.image.release();
     entry.encoded = std::string();
-    if (!entry.skipReason.empty() && !entry.temporary.empty()) {
-        platform::removeFile(entry.temporary);
-        entry.temporary.clear();
+    if (!entry.skipReason.empty() && !entry.temporary.path.empty()) {
+        platform::removeFile(entry.temporary.path);
+        entry.temporary = Temporary();
     }
     return entry;
 }
@@ -342,7 +342,7 @@ std::vector<BatchNote> writeEntry(Entry& entry, BatchReport& report, WrittenName
         const std::string name = fileNameOf(entry.output);
         const std::string other = entry.unwritten.empty() ? sameFileAs(written, name) : "";
         if (!other.empty()) {
-            platform::removeFile(entry.temporary);
+            platform::removeFile(entry.temporary.path);
             notes.push_back({BatchNote::Kind::Skipped, entry.file,
                              "the disk of " + written.folder + " takes " + name + " and " + other +
                                  " for one name, so its corrected photo would overwrite "
@@ -351,7 +351,8 @@ std::vector<BatchNote> writeEntry(Entry& entry, BatchReport& report, WrittenName
                              true});
         } else {
             std::string unwritten = entry.unwritten;
-            if (unwritten.empty()) unwritten = moveIntoPlace(entry.temporary, entry.output).reason;
+            if (unwritten.empty())
+                unwritten = moveIntoPlace(std::move(entry.temporary), entry.output).reason;
             if (!unwritten.empty()) {
                 notes.push_back({BatchNote::Kind::NotWritten, entry.output, unwritten, true});
             } else {
@@ -483,7 +484,7 @@ struct BatchThreads {
             if (thread.joinable()) thread.join();
         // photos done after one that stopped the batch are never put in place
         for (const Entry& entry : state.entries)
-            if (!entry.temporary.empty()) platform::removeFile(entry.temporary);
+            if (!entry.temporary.path.empty()) platform::removeFile(entry.temporary.path);
     }
 };
 
@@ -523,7 +524,6 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
         tellNoneCorrected();
         return report;
     }
-    removeLeftTemporaries(outputFolder);
     const int total = static_cast<int>(files.size());
     if (observer.progress) observer.progress(0, total);
     ColourTable table(model);
@@ -560,8 +560,11 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
         threads.threads.emplace_back(photoWriter, std::ref(state), std::ref(report),
                                      std::ref(written));
         std::unique_lock<std::mutex> lock(state.mutex);
-        while (!state.finished) {
+        // the notes are taken after the writer is seen finished, so that none
+        // it adds while the calling thread tells the earlier ones is lost
+        for (bool finished = false; !finished;) {
             state.changed.wait_for(lock, kProgressPeriod, [&] { return state.finished; });
+            finished = state.finished;
             const int done = static_cast<int>(state.written);
             std::vector<BatchNote> notes;
             notes.swap(state.notes);

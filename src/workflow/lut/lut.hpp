@@ -76,10 +76,11 @@ struct LutFilesWritten {
 };
 
 // Writes the LUT image as its PNG and its cube, as a pair: both replaced, or
-// both left as they were. A LUT image not of 512 x 512 still gives its PNG, but
-// no cube. Removes the temporary files ended runs left in the cube's folder.
+// both left as they were, also when the run is stopped at any instant (the
+// next run's resumeStoppedReplacements in their folder settles it). A LUT
+// image not of 512 x 512 still gives its PNG, but no cube.
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
-                              const std::string& cubePath);
+                              const std::string& cubePath, const FileSystem& files = systemFiles());
 
 // --- The check ---------------------------------------------------------------
 // The cube as written, applied to the chart photo and to every patch, shown

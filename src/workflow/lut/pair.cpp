@@ -6,13 +6,14 @@
 namespace tintsmith {
 
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
-                              const std::string& cubePath) {
+                              const std::string& cubePath, const FileSystem& files) {
     LutFilesWritten written;
-    removeLeftTemporaries(folderOf(cubePath));
     const std::string problem = cubeProblem(lut);
     if (!problem.empty()) {
         // the PNG follows the lattice whatever its size; the cube cannot
-        written.png = writeImageFile(pngPath, lut);
+        std::string png;
+        written.png = encodeImage(pngPath, lut, png);
+        if (written.png.done) written.png = replaceFileContents(pngPath, png, files);
         written.cube = failed(problem + "; the older cube is kept");
         written.cubeTried = false;
         return written;
@@ -27,7 +28,7 @@ LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
     std::vector<FileContents> pair(2);
     pair[0] = {pngPath, std::move(png)};
     pair[1] = {cubePath, cubeText(lut)};
-    const FilesReplaced replaced = replaceFilesTogether(pair);
+    const FilesReplaced replaced = replaceFilesTogether(pair, files);
     if (replaced.outcome.done) return written;
     if (replaced.failedIndex == 0) {
         written.png = replaced.outcome;

@@ -1,7 +1,8 @@
 // Output files are replaced only by complete temporary files that reached the
-// disk, and the temporary files of ended runs are cleared.
+// disk, and the temporary files no one holds any more are cleared.
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -43,25 +44,33 @@ TEST_F(FileOutput, ReplacesAnOldFileWhole) {
 
     // the same in two steps: the old file stays whole until the rename
     Outcome outcome;
-    const std::string temporary = writeTemporary(folder + "a.txt", "newer", outcome);
-    ASSERT_FALSE(temporary.empty());
+    Temporary temporary = writeTemporary(folder + "a.txt", "newer", outcome);
+    ASSERT_FALSE(temporary.path.empty());
+    EXPECT_TRUE(temporary.lock.taken());
     EXPECT_EQ(read("a.txt"), "new");
-    EXPECT_TRUE(moveIntoPlace(temporary, folder + "a.txt").done);
+    EXPECT_TRUE(moveIntoPlace(std::move(temporary), folder + "a.txt").done);
     EXPECT_EQ(read("a.txt"), "newer");
     EXPECT_EQ(entries(), 1);
 }
 
-// Each file's bytes are written, synced and closed before it is renamed, and
-// files that belong together are all on disk before the first rename: a file
-// renamed unsynced can be empty after a power cut.
+// Each file is locked as soon as it exists, and its bytes are written, synced
+// and closed before it is renamed; files that belong together are all on disk,
+// and the marker noting them too, before the first rename: a file renamed
+// unsynced can be empty after a power cut, and a pair replaced without its
+// marker cannot be made whole after a kill between the renames.
 TEST_F(FileOutput, EveryFileReachesTheDiskBeforeItsRename) {
     std::vector<std::string> steps;
     std::map<std::FILE*, std::string> names;
+    const auto name = [](const std::string& path) { return fs::path(path).filename().string(); };
     FileSystem recording = systemFiles();
     recording.open = [&](const std::string& path) {
         std::FILE* stream = systemFiles().open(path);
-        names[stream] = fs::path(path).filename().string();
+        names[stream] = name(path);
         return stream;
+    };
+    recording.lock = [&](const std::string& path) {
+        steps.push_back("lock " + name(path));
+        return systemFiles().lock(path);
     };
     recording.write = [&](std::FILE* stream, const std::string& bytes) {
         steps.push_back("write " + names[stream]);
@@ -76,34 +85,50 @@ TEST_F(FileOutput, EveryFileReachesTheDiskBeforeItsRename) {
         return systemFiles().close(stream);
     };
     recording.rename = [&](const std::string& from, const std::string& to) {
-        steps.push_back("rename " + fs::path(from).filename().string() + " " +
-                        fs::path(to).filename().string());
+        steps.push_back("rename " + name(from) + " " + name(to));
         return systemFiles().rename(from, to);
     };
+    recording.remove = [&](const std::string& path) {
+        steps.push_back("remove " + name(path));
+        systemFiles().remove(path);
+    };
     ASSERT_TRUE(replaceFileContents(folder + "a.cube", "cube", recording).done);
-    ASSERT_EQ(steps.size(), 4u);
-    const std::string temporary = steps[0].substr(6);
-    EXPECT_EQ(steps,
-              (std::vector<std::string>{"write " + temporary, "sync " + temporary,
-                                        "close " + temporary, "rename " + temporary + " a.cube"}));
+    ASSERT_EQ(steps.size(), 5u);
+    const std::string temporary = steps[0].substr(5);
+    EXPECT_EQ(steps, (std::vector<std::string>{"lock " + temporary, "write " + temporary,
+                                               "sync " + temporary, "close " + temporary,
+                                               "rename " + temporary + " a.cube"}));
 
+    // an older a.png, so that a copy of it is kept until both are in place
+    std::ofstream(folder + "a.png") << "older png";
     steps.clear();
     ASSERT_TRUE(
         replaceFilesTogether({{folder + "a.png", "png"}, {folder + "a.cube", "cube"}}, recording)
             .outcome.done);
-    ASSERT_EQ(steps.size(), 8u);
-    const std::string first = steps[0].substr(6), second = steps[3].substr(6);
-    EXPECT_EQ(steps, (std::vector<std::string>{"write " + first, "sync " + first, "close " + first,
-                                               "write " + second, "sync " + second,
-                                               "close " + second, "rename " + first + " a.png",
-                                               "rename " + second + " a.cube"}));
+    ASSERT_EQ(steps.size(), 21u);
+    std::vector<std::string> made;  // the older PNG's copy, the new PNG, the new cube, the marker
+    for (std::size_t i = 0; i < 16; i += 4) {
+        const std::string file = steps[i].substr(5);
+        made.push_back(file);
+        EXPECT_EQ(std::vector<std::string>(steps.begin() + i, steps.begin() + i + 4),
+                  (std::vector<std::string>{"lock " + file, "write " + file, "sync " + file,
+                                            "close " + file}));
+    }
+    const std::string marker = steps[16].substr(steps[16].rfind(' ') + 1);
+    EXPECT_EQ(fs::path(marker).extension(), ".replacing");
+    EXPECT_EQ((std::vector<std::string>(steps.begin() + 16, steps.end())),
+              (std::vector<std::string>{
+                  "rename " + made[3] + " " + marker, "rename " + made[1] + " a.png",
+                  "rename " + made[2] + " a.cube", "remove " + made[0], "remove " + marker}));
     EXPECT_EQ(read("a.png"), "png");
+    EXPECT_EQ(entries(), 2);
 }
 
 // /dev/full accepts the open and fails the write with ENOSPC, like a full disk.
 TEST_F(FileOutput, AFullDiskIsReportedAndTheOldFileStays) {
     FileSystem full = systemFiles();
     full.open = [](const std::string&) { return std::fopen("/dev/full", "wb"); };
+    full.lock = [](const std::string&) { return platform::FileLock(); };  // nothing to lock
     std::ofstream(folder + "cc_LUT.cube") << "older";
     const Outcome outcome =
         replaceFileContents(folder + "cc_LUT.cube", std::string(100000, 'x'), full);
@@ -175,26 +200,82 @@ TEST_F(FileOutput, ANameThatFitsHasATemporaryThatFits) {
         writeImageFile(folder + longName, cv::Mat(8, 8, CV_8UC3, cv::Scalar(1, 2, 3))).done);
 }
 
-// Only the temporary files of processes that have ended go: not this one's,
-// not a live one's (a run writing beside this one), not names that only look alike.
-TEST_F(FileOutput, LeftTemporariesOfEndedRunsAreRemoved) {
-    pid_t child = fork();
-    if (child == 0) _exit(0);
-    ASSERT_GT(child, 0);
-    waitpid(child, nullptr, 0);
-    const std::string dead = ".tintsmith-" + std::to_string(child) + "-4.tmp";
+// Only temporary files no one holds the lock of go, whatever number their
+// names bear (this process's, or a live one's, as a killed run's may after the
+// number is given out again); not one this process writes, not one a stopped
+// replacement's marker still needs, not names that only look alike.
+TEST_F(FileOutput, LeftTemporariesAreThoseNoOneHoldsTheLockOf) {
     const std::string mine = ".tintsmith-" + std::to_string(platform::processId()) + "-9.tmp";
     const std::string live = ".tintsmith-" + std::to_string(getppid()) + "-2.tmp";
+    const std::string awaited = ".tintsmith-1-5.tmp";
     for (const std::string& name :
-         {dead, mine, live, std::string("photo.jpg.tmp"), std::string(".tintsmith-12ab-1.tmp"),
-          std::string(".tintsmith-" + std::to_string(child) + ".tmp")})
+         {mine, live, awaited, std::string("photo.jpg.tmp"), std::string(".tintsmith-12ab-1.tmp"),
+          std::string(".tintsmith-1.tmp")})
         std::ofstream(folder + name) << "x";
+    std::ofstream(folder + ".tintsmith-1-6.replacing")
+        << "Tintsmith files replaced together\na.png/" << awaited << "/none\nend\n";
+    Outcome outcome;
+    const Temporary held = writeTemporary(folder + "a.png", "being written", outcome);
+    ASSERT_TRUE(held.lock.taken());
+
+    EXPECT_EQ(removeLeftTemporaries(folder), 2);
+    EXPECT_FALSE(fs::exists(folder + mine));
+    EXPECT_FALSE(fs::exists(folder + live));
+    EXPECT_TRUE(fs::exists(held.path));
+    EXPECT_TRUE(fs::exists(folder + awaited));
+    EXPECT_EQ(entries(), 6);  // the held one, the awaited one, its marker, the three look-alikes
+}
+
+// Regression: a temporary file was judged by the process number in its name,
+// and one whose number had passed to another live process was kept for ever.
+// Its writer's lock decides now: kept while another live process holds it,
+// removed once that process lets go, though it still runs.
+TEST_F(FileOutput, ATemporaryIsKeptWhileItsLockIsHeldAndGoesOnceItIsFree) {
+    int toChild[2], toParent[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(toParent), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // holds the lock, lets go on the first word, ends on the second (or
+        // when the test ends without a word)
+        close(toChild[1]);
+        close(toParent[0]);
+        const std::string path = folder + ".tintsmith-" + std::to_string(getpid()) + "-1.tmp";
+        std::fclose(std::fopen(path.c_str(), "wb"));
+        platform::FileLock lock = platform::lockFile(path);
+        char word = lock.taken() ? 'h' : 'x';
+        if (write(toParent[1], &word, 1) != 1 || ::read(toChild[0], &word, 1) != 1) _exit(1);
+        lock.release();
+        word = 'r';
+        if (write(toParent[1], &word, 1) != 1) _exit(1);
+        _exit(::read(toChild[0], &word, 1) == 1 ? 0 : 1);
+    }
+    close(toChild[0]);
+    close(toParent[1]);
+    struct Ending {  // on every way out: the child told to end, and waited for
+        int word, heard;
+        pid_t child;
+        ~Ending() {
+            close(word);
+            close(heard);
+            waitpid(child, nullptr, 0);
+        }
+    } ending{toChild[1], toParent[0], child};
+    const std::string name = ".tintsmith-" + std::to_string(child) + "-1.tmp";
+    char word = 0;
+    ASSERT_EQ(::read(toParent[0], &word, 1), 1);
+    ASSERT_EQ(word, 'h');
+    EXPECT_EQ(removeLeftTemporaries(folder), 0);
+    EXPECT_TRUE(fs::exists(folder + name));
+
+    ASSERT_EQ(write(toChild[1], "g", 1), 1);
+    ASSERT_EQ(::read(toParent[0], &word, 1), 1);
+    ASSERT_EQ(word, 'r');
+    EXPECT_EQ(kill(child, 0), 0);  // still running
     EXPECT_EQ(removeLeftTemporaries(folder), 1);
-    EXPECT_FALSE(fs::exists(folder + dead));
-    EXPECT_TRUE(fs::exists(folder + mine));
-    EXPECT_TRUE(fs::exists(folder + live));
-    EXPECT_TRUE(fs::exists(folder + "photo.jpg.tmp"));
-    EXPECT_TRUE(fs::exists(folder + ".tintsmith-12ab-1.tmp"));
+    EXPECT_FALSE(fs::exists(folder + name));
+    EXPECT_EQ(write(toChild[1], "e", 1), 1);
 }
 
 }  // namespace

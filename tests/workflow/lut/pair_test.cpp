@@ -1,4 +1,9 @@
-// cc_LUT.png and cc_LUT.cube written as a pair: both replaced, or neither.
+// cc_LUT.png and cc_LUT.cube written as a pair: both replaced, or neither,
+// also when the run writing them is killed at any instant.
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -26,7 +31,50 @@ struct LutPair : TempFolderTest {
     LutFilesWritten write(const cv::Mat& lut) {
         return writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube");
     }
+    std::size_t entries() {
+        return std::distance(std::filesystem::directory_iterator(folder),
+                             std::filesystem::directory_iterator());
+    }
 };
+
+// Writes the pair in a child process that is killed (SIGKILL, as kill -9 does)
+// just before its step number `stop` of the file system, counted from 0;
+// false when it wrote to its end first. With `cubeBlocked` the cube's rename
+// fails, so the PNG already replaced has to be put back.
+bool writeKilledAt(int stop, const cv::Mat& lut, const std::string& folder, bool cubeBlocked) {
+    const pid_t child = fork();
+    if (child == 0) {
+        int steps = 0;
+        const auto step = [&] {
+            if (steps++ == stop) raise(SIGKILL);
+        };
+        const FileSystem& real = systemFiles();
+        FileSystem files = real;
+        files.open = [&](const std::string& path) { return step(), real.open(path); };
+        files.lock = [&](const std::string& path) { return step(), real.lock(path); };
+        files.write = [&](std::FILE* stream, const std::string& bytes) {
+            return step(), real.write(stream, bytes);
+        };
+        // a kill, unlike a power cut, leaves what was written in the system's
+        // cache, so the wait for the disk is left out
+        files.sync = [&](std::FILE* stream) { return step(), std::fflush(stream) == 0; };
+        files.close = [&](std::FILE* stream) { return step(), real.close(stream); };
+        files.rename = [&](const std::string& from, const std::string& to) {
+            step();
+            if (cubeBlocked && to == folder + "cc_LUT.cube") {
+                errno = EACCES;
+                return false;
+            }
+            return real.rename(from, to);
+        };
+        files.remove = [&](const std::string& path) { step(), real.remove(path); };
+        writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube", files);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
 
 TEST_F(LutPair, WritesBothWholeOverOlderOnes) {
     const cv::Mat lut = positionImage(512, 512);
@@ -89,6 +137,94 @@ TEST_F(LutPair, WhenOneCannotBeReplacedNeitherIs) {
                                 std::filesystem::directory_iterator()),
                   2);
     }
+}
+
+// Regression: a run killed between the two renames left a new cc_LUT.png beside
+// the old cube, and no later run noticed. Killed before any one step of the
+// replacement, the pair may be mixed only until the next run has settled what
+// the marker notes: then both are old or both new, nothing else is left in
+// the folder, and that run's own pair replaces both. The same holds while the
+// PNG is being put back because the cube could not be replaced.
+TEST_F(LutPair, AKillAtAnyStepLeavesBothOldOrBothNewOnceTheNextRunHasSettledIt) {
+    const cv::Mat lut = positionImage(512, 512);
+    std::string newPng;
+    ASSERT_TRUE(encodeImage(folder + "cc_LUT.png", lut, newPng).done);
+    const std::string newCube = cubeText(lut);
+    for (const bool cubeBlocked : {false, true}) {
+        SCOPED_TRACE(cubeBlocked ? "the cube's rename fails" : "every step succeeds");
+        int mixed = 0, settledOld = 0, settledNew = 0, stop = 0;
+        for (bool killed = true; killed; ++stop) {
+            SCOPED_TRACE("killed before step " + std::to_string(stop));
+            SetUp();
+            std::ofstream(folder + "cc_LUT.png") << "older png";
+            std::ofstream(folder + "cc_LUT.cube") << "older cube";
+            killed = writeKilledAt(stop, lut, folder, cubeBlocked);
+            const auto pair = [&] {
+                return std::make_pair(readFile(folder + "cc_LUT.png"),
+                                      readFile(folder + "cc_LUT.cube"));
+            };
+            const bool wasMixed =
+                pair() != std::make_pair(std::string("older png"), std::string("older cube")) &&
+                pair() != std::make_pair(newPng, newCube);
+
+            // the next run: what the marker notes settled, then the left files removed
+            const std::vector<ReplacementResumed> resumed = resumeStoppedReplacements(folder);
+            removeLeftTemporaries(folder);
+            const bool isOld =
+                pair() == std::make_pair(std::string("older png"), std::string("older cube"));
+            const bool isNew = pair() == std::make_pair(newPng, newCube);
+            EXPECT_TRUE(isOld || isNew);
+            EXPECT_EQ(entries(), 2u);
+            if (wasMixed) {
+                EXPECT_EQ(resumed.size(), 1u);  // a mixed pair has its marker
+            }
+            for (const ReplacementResumed& settled : resumed) {
+                EXPECT_EQ(settled.finished, isNew);
+                EXPECT_FALSE(settled.mismatched);
+                EXPECT_EQ(settled.paths, (std::vector<std::string>{folder + "cc_LUT.png",
+                                                                   folder + "cc_LUT.cube"}));
+            }
+            (isNew ? settledNew : settledOld)++;
+            if (!wasMixed) continue;
+            ++mixed;
+
+            // ...and that run's own pair replaces the settled one
+            const LutFilesWritten written = write(lut);
+            EXPECT_TRUE(written.png.done && written.cube.done);
+            EXPECT_TRUE(pair() == std::make_pair(newPng, newCube));
+            EXPECT_EQ(entries(), 2u);
+        }
+        // the kills did reach the renames, the turn back and the end
+        EXPECT_GT(stop, 20);
+        EXPECT_GT(mixed, 0);
+        EXPECT_GT(settledOld, 0);
+        EXPECT_GT(settledNew, 0);
+    }
+}
+
+// A run that tidies the folder while another replaces the pair (between its
+// two renames) leaves that replacement alone: its marker and its files are held.
+TEST_F(LutPair, ARunTidyingTheFolderMeanwhileLeavesALiveReplacementAlone) {
+    const cv::Mat lut = positionImage(512, 512);
+    FileSystem files = systemFiles();
+    std::size_t resumed = 1;
+    int removed = -1;
+    files.rename = [&](const std::string& from, const std::string& to) {
+        if (to == folder + "cc_LUT.cube") {
+            resumed = resumeStoppedReplacements(folder).size();
+            removed = removeLeftTemporaries(folder);
+        }
+        return systemFiles().rename(from, to);
+    };
+    std::ofstream(folder + "cc_LUT.png") << "older png";
+    std::ofstream(folder + "cc_LUT.cube") << "older cube";
+    const LutFilesWritten written =
+        writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube", files);
+    EXPECT_TRUE(written.png.done && written.cube.done);
+    EXPECT_EQ(resumed, 0u);
+    EXPECT_EQ(removed, 0);
+    EXPECT_EQ(readFile(folder + "cc_LUT.cube"), cubeText(lut));
+    EXPECT_EQ(entries(), 2u);
 }
 
 }  // namespace
