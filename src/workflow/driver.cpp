@@ -84,6 +84,11 @@ std::string oneLine(std::string text) {
 std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
     switch (note.kind) {
         case BatchNote::Kind::Skipped:
+            // a photo that could not be read needs a whole copy; any other
+            // file is left as it is
+            return "Skipping " + note.path + ": " + note.reason +
+                   (note.failed ? "; copy it again whole, or take it out of the photo folder" : "");
+        case BatchNote::Kind::NameTaken:
             return "Skipping " + note.path + ": " + note.reason;
         case BatchNote::Kind::NotWritten:
             return "Could not write " + note.path + ": " + note.reason + kWriteAdvice;
@@ -110,9 +115,11 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
             return note.path + ": " + note.reason;
         case BatchNote::Kind::NotEntered:
             return "Photos in the subfolders of " + note.path +
-                   " are not corrected; not entered: " + note.reason;
+                   " are not corrected; not entered: " + note.reason +
+                   "; move the photos into the folder itself to have them corrected";
         case BatchNote::Kind::NoneCorrected:
-            return "No photo was corrected: " + note.path + " " + note.reason;
+            return "No photo was corrected: " + note.path + " " + note.reason +
+                   "; put the photos to correct (JPEG, PNG or TIFF) in it";
     }
     return note.path + ": " + note.reason;
 }

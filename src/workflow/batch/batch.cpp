@@ -343,7 +343,7 @@ std::vector<BatchNote> writeEntry(Entry& entry, BatchReport& report, WrittenName
         const std::string other = entry.unwritten.empty() ? sameFileAs(written, name) : "";
         if (!other.empty()) {
             platform::removeFile(entry.temporary.path);
-            notes.push_back({BatchNote::Kind::Skipped, entry.file,
+            notes.push_back({BatchNote::Kind::NameTaken, entry.file,
                              "the disk of " + written.folder + " takes " + name + " and " + other +
                                  " for one name, so its corrected photo would overwrite "
                                  "that of " +

@@ -36,6 +36,7 @@ struct BatchNote {
         ListedInPart,   // the folder `path` could not be listed to its end
         SameFolder,     // `path`, the output folder, is the photo folder itself
         Video,          // the entry `path` is a video, for `reason`; left out
+        NameTaken,      // the photo `path` would overwrite another's corrected photo: `reason`
         Remark,         // the photo `path` was corrected, and `reason` is worth knowing
         NotEntered,     // the subfolders of `path` (listed in `reason`) were not entered
         NoneCorrected,  // nothing in the folder `path` was corrected: it `reason`

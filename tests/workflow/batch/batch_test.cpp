@@ -23,9 +23,9 @@ namespace fs = std::filesystem;
 
 // A note in one line: what, which file, why.
 std::string described(const BatchNote& note) {
-    static const char* const kinds[] = {"Skipped",      "NotWritten", "NotListed",
-                                        "ListedInPart", "SameFolder", "Video",
-                                        "Remark",       "NotEntered", "NoneCorrected"};
+    static const char* const kinds[] = {"Skipped",    "NotWritten",   "NotListed", "ListedInPart",
+                                        "SameFolder", "Video",        "NameTaken", "Remark",
+                                        "NotEntered", "NoneCorrected"};
     return std::string(kinds[int(note.kind)]) + " " + note.path + ": " + note.reason;
 }
 
