@@ -415,8 +415,9 @@ std::string helpText() {
            "  --version  the version\n"
            "\n"
            "Exit codes: 0 done; 1 cc.jpg cannot be read; 2 no chart found; 3 the camera\n"
-           "cannot be opened; 4 not everything asked for was written; 5 cancelled (the\n"
-           "Settings or camera window closed with its close button).";
+           "cannot be opened; 4 not everything asked for was written (or a console line\n"
+           "was lost); 5 cancelled (the Settings or camera window closed with its close\n"
+           "button).";
 }
 
 // How a run ended, in words, for a console that closes with the program.
