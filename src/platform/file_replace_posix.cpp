@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
-#include <utility>
 
 #include "platform/platform.hpp"
 
@@ -58,19 +57,6 @@ FileLock lockFile(const std::string& path) {
     lock.state_ = LockState::Taken;
     lock.handle_ = fd;
     return lock;
-}
-
-FileLock::FileLock(FileLock&& other) noexcept
-    : state_(std::exchange(other.state_, LockState::NotSupported)),
-      handle_(std::exchange(other.handle_, -1)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        release();
-        state_ = std::exchange(other.state_, LockState::NotSupported);
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
 }
 
 void FileLock::release() {

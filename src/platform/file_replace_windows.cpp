@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <cstdio>
 #include <string>
-#include <utility>
 
 #include "platform/platform.hpp"
 
@@ -62,19 +61,6 @@ FileLock lockFile(const std::string& path) {
     lock.state_ = LockState::Taken;
     lock.handle_ = reinterpret_cast<std::intptr_t>(file);
     return lock;
-}
-
-FileLock::FileLock(FileLock&& other) noexcept
-    : state_(std::exchange(other.state_, LockState::NotSupported)),
-      handle_(std::exchange(other.handle_, -1)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        release();
-        state_ = std::exchange(other.state_, LockState::NotSupported);
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
 }
 
 void FileLock::release() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -46,8 +47,17 @@ enum class LockState {
 class FileLock {
   public:
     FileLock() = default;  // holds nothing: NotSupported
-    FileLock(FileLock&& other) noexcept;
-    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(FileLock&& other) noexcept
+        : state_(std::exchange(other.state_, LockState::NotSupported)),
+          handle_(std::exchange(other.handle_, -1)) {}
+    FileLock& operator=(FileLock&& other) noexcept {
+        if (this != &other) {
+            release();
+            state_ = std::exchange(other.state_, LockState::NotSupported);
+            handle_ = std::exchange(other.handle_, -1);
+        }
+        return *this;
+    }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
     ~FileLock() { release(); }
