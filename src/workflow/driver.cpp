@@ -146,7 +146,7 @@ bool toldLutFiles(const LutFilesWritten& written, const WorkingPaths& paths) {
         say("Could not write " + paths.lutImage + ": " + written.png.reason + kWriteAdvice);
     if (!written.cube.done) {
         say("File Not Opened");
-        // a cube refused with its PNG written came from a lattice of another size
+        // a cube refused with its PNG written came from a lattice not the identity
         const std::string advice =
             written.cubeTried ? kWriteAdvice
             : written.png.done
@@ -355,20 +355,13 @@ int runPhases(const char*& phase) {
         if (!latticeOutput.empty()) {
             const cv::Mat lut = modelOutputToBgr(latticeOutput);
             const std::string notIdentity = latticeProblem(lattice);
-            if (!notIdentity.empty() && cubeProblem(lut).empty()) {
-                LutFilesWritten written;
-                written.png = writeImageFile(paths.lutImage, lut);
-                written.cube =
-                    failed("original.png is " + notIdentity + "; the older cube is kept");
-                written.cubeTried = false;
-                toldLutFiles(written, paths);
+            const LutFilesWritten written =
+                writeLutFiles(lut, paths.lutImage, paths.cube,
+                              notIdentity.empty() ? "" : "original.png is " + notIdentity);
+            if (!toldLutFiles(written, paths) ||
+                !toldLutCheck(writeLutCheck(check, paths.cube, paths.checkCsv, paths.checkPicture),
+                              paths))
                 complete = false;
-            } else if (!toldLutFiles(writeLutFiles(lut, paths.lutImage, paths.cube), paths) ||
-                       !toldLutCheck(
-                           writeLutCheck(check, paths.cube, paths.checkCsv, paths.checkPicture),
-                           paths)) {
-                complete = false;
-            }
         }
         showResult(window, image, kResultTitle);
     }

@@ -89,7 +89,7 @@ int stoppedPair(const std::string& folder) {
             return tintsmith::systemFiles().rename(from, to);
         };
         tintsmith::writeLutFiles(tintsmith::identityLattice(), folder + "cc_LUT.png",
-                                 folder + "cc_LUT.cube", files);
+                                 folder + "cc_LUT.cube", "", files);
         _exit(0);
     }
     int status = 0;

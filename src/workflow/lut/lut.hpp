@@ -78,9 +78,11 @@ struct LutFilesWritten {
 // Writes the LUT image as its PNG and its cube, as a pair: both replaced, or
 // both left as they were, also when the run is stopped at any instant (the
 // next run's resumeStoppedReplacements in their folder settles it). A LUT
-// image not of 512 x 512 still gives its PNG, but no cube.
+// image not of 512 x 512, or a `cubeRefusal` given, still gives its PNG, but
+// no cube: the older one is kept, for that reason.
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
-                              const std::string& cubePath, const FileSystem& files = systemFiles());
+                              const std::string& cubePath, const std::string& cubeRefusal = "",
+                              const FileSystem& files = systemFiles());
 
 // --- The check ---------------------------------------------------------------
 // The cube as written, applied to the chart photo and to every patch, shown

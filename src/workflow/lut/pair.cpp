@@ -6,9 +6,11 @@
 namespace tintsmith {
 
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
-                              const std::string& cubePath, const FileSystem& files) {
+                              const std::string& cubePath, const std::string& cubeRefusal,
+                              const FileSystem& files) {
     LutFilesWritten written;
-    const std::string problem = cubeProblem(lut);
+    const std::string sizeProblem = cubeProblem(lut);
+    const std::string problem = sizeProblem.empty() ? cubeRefusal : sizeProblem;
     if (!problem.empty()) {
         // the PNG follows the lattice whatever its size; the cube cannot
         std::string png;

@@ -68,7 +68,7 @@ bool writeKilledAt(int stop, const cv::Mat& lut, const std::string& folder, bool
             return real.rename(from, to);
         };
         files.remove = [&](const std::string& path) { step(), real.remove(path); };
-        writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube", files);
+        writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube", "", files);
         _exit(0);
     }
     int status = 0;
@@ -219,7 +219,7 @@ TEST_F(LutPair, ARunTidyingTheFolderMeanwhileLeavesALiveReplacementAlone) {
     std::ofstream(folder + "cc_LUT.png") << "older png";
     std::ofstream(folder + "cc_LUT.cube") << "older cube";
     const LutFilesWritten written =
-        writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube", files);
+        writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube", "", files);
     EXPECT_TRUE(written.png.done && written.cube.done);
     EXPECT_EQ(resumed, 0u);
     EXPECT_EQ(removed, 0);
