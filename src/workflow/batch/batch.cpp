@@ -126,10 +126,7 @@ class PhotoBlock : public cv::MatAllocator {
 struct Entry {
     std::string file;
     std::string output;                // its name in ccPhotos
-    std::string format;                // the extension its corrected photo is encoded as
-    cv::Mat image;                     // the decoded photo, corrected in place
-    std::string encoded;               // ...then encoded for its file in ccPhotos
-    Temporary temporary;               // ...then on disk there, complete and ours, to rename
+    Temporary temporary;               // its corrected photo on disk there, ours, to rename
     std::string skipReason;            // set when the entry is left out
     std::string unwritten;             // why the corrected photo could not be written
     bool failed = false;               // the entry left out makes the run incomplete
@@ -155,7 +152,6 @@ struct PhotoListing {
     std::vector<std::string> files;    // regular files and links to them, by name
     std::vector<std::string> folders;  // subfolders, by name, each with its separator
     std::vector<BatchNote> notes;      // everything else, and a listing that failed
-    bool empty = true;                 // the folder holds nothing at all
 };
 
 // Subfolders named at most in the line that tells they are not entered.
@@ -174,7 +170,6 @@ PhotoListing listPhotos(const std::string& folder) {
         return listing;
     }
     for (; !error && it != end; it.increment(error)) {
-        listing.empty = false;
         std::error_code statusError;
         const fs::file_status status = it->status(statusError);
         const std::string name = it->path().filename().string();
@@ -214,21 +209,20 @@ bool sameFolder(const std::string& a, const std::string& b) {
     return fs::equivalent(fs::path(a), fs::path(b), error);
 }
 
-// Decodes the checked bytes whole into `block` (when given) and corrects them
-// in place; colours shared between photos go through the model only once.
-void decodeAndCorrect(Entry& entry, const std::vector<std::uint8_t>& bytes, ImageRead& read,
-                      ColourTable& table, PhotoBlock* block) {
+// Decodes the checked bytes whole into `block` (when given) and corrects
+// read.image in place, to be encoded as `format`; colours shared between
+// photos go through the model only once.
+void decodeAndCorrect(Entry& entry, const std::string& format,
+                      const std::vector<std::uint8_t>& bytes, ImageRead& read, ColourTable& table,
+                      PhotoBlock* block) {
     decodeImageBytes(bytes, read, block);
     if (read.image.empty()) return skipEntry(entry, read);
-    entry.skipReason = colourFormatProblem(entry.output, entry.format);
+    entry.skipReason = colourFormatProblem(entry.output, format);
     entry.failed = !entry.skipReason.empty();
     if (entry.failed) return;
-    entry.image = read.image;
-    read.image.release();
+    // running out of memory here is processEntry's to tell
     try {
-        table.correctInPlace(entry.image);
-    } catch (const std::bad_alloc&) {
-        entry.skipReason = kNoMemory;
+        table.correctInPlace(read.image);
     } catch (const cv::Exception& error) {
         if (error.code != cv::Error::StsNoMem) throw;
         entry.skipReason = kNoMemory;
@@ -242,27 +236,28 @@ void decodeAndCorrect(Entry& entry, const std::vector<std::uint8_t>& bytes, Imag
 // as a JPEG goes band by band where it allows, any other photo is decoded
 // whole into `block`. Workers stage side by side, so the batch does not end
 // waiting on the writer's fsyncs one after another.
-void correctAndStage(Entry& entry, std::vector<std::uint8_t>& bytes, ImageRead& read,
-                     ColourTable& table, PhotoBlock* block) {
+void correctAndStage(Entry& entry, const std::string& format, std::vector<std::uint8_t>& bytes,
+                     ImageRead& read, ColourTable& table, PhotoBlock* block) {
     // what the corrected photo keeps of the original, and what it does not
     const PhotoMetadata metadata = photoMetadata(bytes.data(), bytes.size());
     const std::string profile = nonSrgbProfile(bytes.data(), bytes.size());
+    std::string encoded;
     bool inBands = false;
     try {
         // the whole-image way meets any error of a band, and tells it as usual
-        inBands = correctJpegInBands(bytes, entry.format, table, entry.encoded, block);
+        inBands = correctJpegInBands(bytes, format, table, encoded, block);
     } catch (...) {
     }
     if (!inBands) {
-        decodeAndCorrect(entry, bytes, read, table, block);
+        decodeAndCorrect(entry, format, bytes, read, table, block);
         bytes = std::vector<std::uint8_t>();
         if (!entry.skipReason.empty()) return;
-        const Outcome encoded = encodeImage(entry.output, entry.image, entry.encoded, entry.format);
-        entry.image.release();
-        entry.unwritten = encoded.reason;
-        if (!encoded.done) return;
+        const Outcome encodedOk = encodeImage(entry.output, read.image, encoded, format);
+        read.image.release();
+        entry.unwritten = encodedOk.reason;
+        if (!encodedOk.done) return;
     }
-    entry.encoded = withMetadata(std::move(entry.encoded), metadata);
+    encoded = withMetadata(std::move(encoded), metadata);
     if (!profile.empty())
         entry.remarks.push_back("its colour profile is " + profile +
                                 ", not sRGB: it was corrected as its values stand, and the "
@@ -271,22 +266,22 @@ void correctAndStage(Entry& entry, std::vector<std::uint8_t>& bytes, ImageRead& 
         entry.remarks.push_back("a " + read.file.format + " of " + std::to_string(read.file.pages) +
                                 " pages, of which only the first is corrected");
     Outcome staged;
-    entry.temporary = writeTemporary(entry.output, entry.encoded, staged);
+    entry.temporary = writeTemporary(entry.output, encoded, staged);
     entry.unwritten = staged.reason;
 }
 
 // One listed photo through every stage but the last.
-Entry processEntry(const std::string& file, const std::string& outputFolder, ColourTable& table,
-                   PhotoBlock* block = nullptr) {
+Entry processEntry(const std::string& file, const std::string& outputFolder, std::size_t maxPixels,
+                   ColourTable& table, PhotoBlock* block = nullptr) {
     Entry entry;
     try {
         entry.file = file;
         entry.output = outputFolder + fileNameOf(file);
         std::vector<std::uint8_t> bytes;
-        ImageRead read = readImageBytes(file, largestImagePixels(), bytes);
-        entry.format = encodingFor(entry.output, read.file.extension);
+        ImageRead read = readImageBytes(file, maxPixels, bytes);
         if (read.outcome.done)
-            correctAndStage(entry, bytes, read, table, block);
+            correctAndStage(entry, encodingFor(entry.output, read.file.extension), bytes, read,
+                            table, block);
         else
             skipEntry(entry, read);
     } catch (const std::bad_alloc&) {
@@ -295,8 +290,6 @@ Entry processEntry(const std::string& file, const std::string& outputFolder, Col
     } catch (...) {
         entry.error = std::current_exception();
     }
-    entry.image.release();
-    entry.encoded = std::string();
     if (!entry.skipReason.empty() && !entry.temporary.path.empty()) {
         platform::removeFile(entry.temporary.path);
         entry.temporary = Temporary();
@@ -417,8 +410,8 @@ std::size_t nextToStart(const BatchState& state, std::size_t heldPhotos) {
 
 // Takes listed photos one by one and hands each over read, corrected and encoded.
 void photoWorker(BatchState& state, const std::vector<std::string>& files,
-                 const std::string& outputFolder, std::size_t heldPhotos, ColourTable& table,
-                 PhotoBlock& block) {
+                 const std::string& outputFolder, std::size_t heldPhotos, std::size_t maxPixels,
+                 ColourTable& table, PhotoBlock& block) {
     for (;;) {
         std::size_t index = files.size();
         {
@@ -432,7 +425,7 @@ void photoWorker(BatchState& state, const std::vector<std::string>& files,
             state.taken[index] = 1;
             state.untaken--;
         }
-        Entry entry = processEntry(files[index], outputFolder, table, &block);
+        Entry entry = processEntry(files[index], outputFolder, maxPixels, table, &block);
         std::lock_guard<std::mutex> lock(state.mutex);
         state.entries[index] = std::move(entry);
         state.ready[index] = 1;
@@ -514,7 +507,7 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
         if (report.corrected > 0 || report.failed > 0) return;
         const bool onlyFolders = listing.files.empty() && report.skipped == 0;
         tell({BatchNote::Kind::NoneCorrected, inputFolder,
-              listing.empty ? "is empty"
+              onlyFolders && listing.folders.empty() ? "is empty"
               : onlyFolders ? "holds only subfolders, which are not entered"
                             : "holds no photo that Tintsmith reads",
               false});
@@ -528,9 +521,17 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     if (observer.progress) observer.progress(0, total);
     ColourTable table(model);
     WrittenNames written{outputFolder, {}};
-    std::error_code sizeError;
-    if (total == 1 && fs::file_size(files.front(), sizeError) < kInlineBytes && !sizeError) {
-        Entry entry = processEntry(files.front(), outputFolder, table);
+    const std::size_t maxPixels = largestImagePixels();
+    // the file bytes of the listed photos before each; a size that cannot be
+    // read counts as the whole allowance
+    std::vector<std::uintmax_t> bytesBefore{0};
+    for (const std::string& file : files) {
+        std::error_code unknown;
+        const std::uintmax_t bytes = fs::file_size(file, unknown);
+        bytesBefore.push_back(bytesBefore.back() + (unknown ? kAheadBytes : bytes));
+    }
+    if (total == 1 && bytesBefore[1] < kInlineBytes) {
+        Entry entry = processEntry(files.front(), outputFolder, maxPixels, table);
         for (const BatchNote& note : writeEntry(entry, report, written)) tell(note);
         if (observer.progress) observer.progress(1, total);
         tellNoneCorrected();
@@ -544,18 +545,12 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     state.ready.assign(files.size(), 0);
     state.taken.assign(files.size(), 0);
     state.untaken = files.size();
-    state.bytesBefore.assign(1, 0);
-    for (const std::string& file : files) {
-        std::error_code unknown;
-        const std::uintmax_t bytes = fs::file_size(file, unknown);
-        // a size that cannot be read counts as the whole allowance
-        state.bytesBefore.push_back(state.bytesBefore.back() + (unknown ? kAheadBytes : bytes));
-    }
+    state.bytesBefore = std::move(bytesBefore);
     {
         BatchThreads threads{state, {}};
         for (std::size_t i = 0; i < workers; ++i)
             threads.threads.emplace_back(photoWorker, std::ref(state), std::cref(files),
-                                         std::cref(outputFolder), workers + kSpareHeld,
+                                         std::cref(outputFolder), workers + kSpareHeld, maxPixels,
                                          std::ref(table), std::ref(blocks[i]));
         threads.threads.emplace_back(photoWriter, std::ref(state), std::ref(report),
                                      std::ref(written));

@@ -103,7 +103,7 @@ class ColourTable {
   private:
     bool useTable(std::size_t pixels);
     std::size_t resolveUnsure(std::vector<std::uint32_t>& keys);
-    void mapThroughTable(const cv::Mat& src, cv::Mat& dst, bool onThisThread);
+    void mapThroughTable(cv::Mat& image, bool onThisThread);
 
     cv::ccm::ColorCorrectionModel& model_;
     std::shared_ptr<std::atomic<std::uint32_t>> table_;  // per colour: B, G, R and a flag

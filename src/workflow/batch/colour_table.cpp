@@ -301,22 +301,21 @@ std::size_t ColourTable::resolveUnsure(std::vector<std::uint32_t>& keys) {
     return stored;
 }
 
-// The corrected colours of `src` into `dst`, which has its size and type and
-// may be `src` itself. Rows go in parallel stripes unless `onThisThread`; a
+// Corrects `image` in place. Rows go in parallel stripes unless `onThisThread`; a
 // call from a thread of a batch runs its stripes on that thread when the pool
 // is busy.
-void ColourTable::mapThroughTable(const cv::Mat& src, cv::Mat& dst, bool onThisThread) {
+void ColourTable::mapThroughTable(cv::Mat& image, bool onThisThread) {
     std::atomic<std::uint32_t>* table = table_.get();
     const ModelFormula& formula = *formula_;
-    const int stripes = (src.rows + kRowsPerStripe - 1) / kRowsPerStripe;
+    const int stripes = (image.rows + kRowsPerStripe - 1) / kRowsPerStripe;
     std::vector<StripeRest> rest(static_cast<std::size_t>(stripes));
     const auto body = [&](const cv::Range& range) {
-        std::vector<std::uint8_t> line(3 * std::size_t(src.cols));
-        std::vector<int> fresh(std::size_t(src.cols));
+        std::vector<std::uint8_t> line(3 * std::size_t(image.cols));
+        std::vector<int> fresh(std::size_t(image.cols));
         for (int stripe = range.start; stripe < range.end; ++stripe) {
-            const int lastRow = std::min(src.rows, (stripe + 1) * kRowsPerStripe);
+            const int lastRow = std::min(image.rows, (stripe + 1) * kRowsPerStripe);
             for (int row = stripe * kRowsPerStripe; row < lastRow; ++row)
-                mapRow(src.ptr<std::uint8_t>(row), dst.ptr<std::uint8_t>(row), row, src.cols,
+                mapRow(image.ptr<std::uint8_t>(row), image.ptr<std::uint8_t>(row), row, image.cols,
                        formula, table, rest[std::size_t(stripe)], line.data(), fresh.data());
         }
     };
@@ -334,9 +333,9 @@ void ColourTable::mapThroughTable(const cv::Mat& src, cv::Mat& dst, bool onThisT
     evaluated_ += resolveUnsure(unsure);
     for (const StripeRest& stripe : rest)
         for (const cv::Point& at : stripe.deferred) {
-            std::uint8_t* out = dst.ptr<std::uint8_t>(at.y) + 3 * at.x;
-            const std::uint8_t* in = src.ptr<std::uint8_t>(at.y) + 3 * at.x;
-            putEntry(out, table[keyOf(in)].load(std::memory_order_relaxed));
+            // a deferred pixel still holds its input colour
+            std::uint8_t* pixel = image.ptr<std::uint8_t>(at.y) + 3 * at.x;
+            putEntry(pixel, table[keyOf(pixel)].load(std::memory_order_relaxed));
         }
 }
 
@@ -347,7 +346,7 @@ bool ColourTable::readyFor(std::size_t pixels) {
 
 void ColourTable::correctRows(cv::Mat& rows) {
     CV_Assert(rows.type() == CV_8UC3 && table_ && formula_);
-    mapThroughTable(rows, rows, true);
+    mapThroughTable(rows, true);
 }
 
 void ColourTable::correctInPlace(cv::Mat& bgr) {
@@ -359,7 +358,7 @@ void ColourTable::correctInPlace(cv::Mat& bgr) {
         corrected.copyTo(bgr);
         return;
     }
-    mapThroughTable(bgr, bgr, false);
+    mapThroughTable(bgr, false);
 }
 
 }  // namespace tintsmith
