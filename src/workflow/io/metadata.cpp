@@ -41,30 +41,8 @@ bool isJpeg(const std::uint8_t* data, std::size_t size) {
     return size >= 4 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff;
 }
 
-// Calls `visit(marker, data)` for each segment of a JPEG's header, up to its
-// first scan.
-template <class Visit>
-void eachJpegSegment(const std::uint8_t* b, std::size_t n, Visit visit) {
-    for (std::size_t pos = 2; pos + 4 <= n;) {
-        if (b[pos] != 0xff) {  // stray bytes, skipped as the decoder skips them
-            ++pos;
-            continue;
-        }
-        const int marker = b[pos + 1];
-        if (marker == 0xff || marker == 0x01 || marker == 0x00 ||
-            (marker >= 0xd0 && marker <= 0xd7)) {
-            pos += marker == 0xff ? 1 : 2;
-            continue;
-        }
-        if (marker == 0xda || marker == 0xd9) return;
-        const std::size_t length = std::size_t(bigEndian16(b + pos + 2));
-        if (length < 2 || pos + 2 + length > n) return;
-        visit(marker, std::string(reinterpret_cast<const char*>(b + pos + 4), length - 2));
-        pos += 2 + length;
-    }
-}
-
-// Calls `visit(type, data)` for each chunk of a PNG up to its end chunk.
+// Calls `visit(type, data)` for each chunk of a PNG up to its end chunk but
+// the image data.
 template <class Visit>
 void eachPngChunk(const std::uint8_t* b, std::size_t n, Visit visit) {
     for (std::size_t pos = 8; pos + 12 <= n;) {
@@ -72,7 +50,9 @@ void eachPngChunk(const std::uint8_t* b, std::size_t n, Visit visit) {
         if (length > n - pos - 12) return;
         const std::string type(reinterpret_cast<const char*>(b + pos + 4), 4);
         if (type == "IEND") return;
-        visit(type, std::string(reinterpret_cast<const char*>(b + pos + 8), length));
+        // the pixels, most of the file, are no visitor's business
+        if (type != "IDAT")
+            visit(type, std::string(reinterpret_cast<const char*>(b + pos + 8), length));
         pos += length + 12;
     }
 }

@@ -2,7 +2,6 @@
 // shares the byte readers.
 // Sections: checks of a whole file · Exif · the file read · the picture decoded.
 #include <algorithm>
-#include <array>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h wants FILE and size_t declared first
 #include <cstring>
@@ -14,6 +13,7 @@
 
 #include <jerror.h>
 #include <jpeglib.h>
+#include <zlib.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
@@ -112,8 +112,7 @@ bool decodeForDamage(JpegCheck& check, const std::vector<std::uint8_t>& bytes, b
     check.manager.error_exit = checkFailed;
     check.manager.emit_message = checkWarning;
     if (setjmp(check.jump)) return false;
-    jpeg_create_decompress(&decoder);
-    decoder.client_data = &check;
+    jpeg_create_decompress(&decoder);  // keeps err and client_data
     jpeg_mem_src(&decoder, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&decoder, TRUE);
     check.scanning = true;
@@ -167,34 +166,14 @@ struct JpegExif {
 
 JpegExif findJpegExif(const std::vector<std::uint8_t>& bytes) {
     JpegExif exif;
-    const std::uint8_t* b = bytes.data();
-    const std::size_t n = bytes.size();
     bool app1Seen = false;
-    for (std::size_t pos = 2; pos + 4 <= n;) {
-        if (b[pos] != 0xff) {  // stray bytes, skipped as the decoder skips them
-            ++pos;
-            continue;
-        }
-        const int marker = b[pos + 1];
-        if (marker == 0xff || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) {
-            pos += marker == 0xff ? 1 : 2;
-            continue;
-        }
-        if (marker == 0xda || marker == 0xd9) break;
-        const std::size_t length = std::size_t(bigEndian16(b + pos + 2));
-        if (length < 2 || pos + 2 + length > n) break;
-        if (marker == 0xe1) {
-            const std::uint8_t* data = b + pos + 4;
-            if (isExifSegment(data, length - 2)) {
-                exif.found = true;
-                exif.first = !app1Seen;
-                exif.orientation = exifOrientation(data, length - 2);
-                break;
-            }
-            app1Seen = true;
-        }
-        pos += 2 + length;
-    }
+    eachJpegSegment(bytes.data(), bytes.size(), [&](int marker, const std::string& segment) {
+        if (marker != 0xe1 || exif.found) return;
+        const auto* data = reinterpret_cast<const std::uint8_t*>(segment.data());
+        if (isExifSegment(data, segment.size()))
+            exif = {true, !app1Seen, exifOrientation(data, segment.size())};
+        app1Seen = true;
+    });
     return exif;
 }
 
@@ -217,18 +196,7 @@ void swapRedAndBlue(cv::Mat& image) {
 }  // namespace
 
 std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> made{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-            made[n] = c;
-        }
-        return made;
-    }();
-    std::uint32_t c = 0xffffffffu;
-    for (std::size_t i = 0; i < size; ++i) c = table[(c ^ data[i]) & 0xff] ^ (c >> 8);
-    return c ^ 0xffffffffu;
+    return std::uint32_t(::crc32_z(0, data, size));
 }
 
 bool isExifSegment(const std::uint8_t* data, std::size_t size) {

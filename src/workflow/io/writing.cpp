@@ -241,18 +241,12 @@ void letGo(std::vector<Temporary>& held, const std::string& path) {
         if (temporary.path == path) temporary.lock.release();
 }
 
-struct Settled {
-    bool finished = false;        // forward to the end: all the new files in place
-    bool mismatched = false;      // back, but one replaced file could not get its older contents
-    Outcome outcome;              // why the new files could not all be put in place
-    std::size_t failedIndex = 0;  // the one that could not
-};
-
 // Takes the replacement the marker at `path` notes from where it stands to its
 // end, forward or back, then removes the marker and what is left of its files.
-Settled settle(const Marker& marker, std::string path, std::vector<Temporary>& held,
-               const FileSystem& files) {
-    Settled settled;
+// Done when it went forward: all the new files are in place.
+FilesReplaced settle(const Marker& marker, std::string path, std::vector<Temporary>& held,
+                     const FileSystem& files) {
+    FilesReplaced settled;
     const std::string& folder = marker.folder;
     bool back = lowercaseExtension(path) == kBackExtension;
     if (back) settled.outcome = failed("the stopped run had found one it could not replace");
@@ -290,7 +284,6 @@ Settled settle(const Marker& marker, std::string path, std::vector<Temporary>& h
     // the new files that were never put in place, once no marker names them
     for (const MarkerEntry& entry : marker.entries)
         if (back) files.remove(folder + entry.incoming);
-    settled.finished = !back;
     return settled;
 }
 
@@ -383,11 +376,7 @@ FilesReplaced replaceFilesTogether(const std::vector<FileContents>& contents,
     }
     note.path = markerPath;
     held.push_back(std::move(note));
-    const Settled settled = settle(marker, markerPath, held, files);
-    result.outcome = settled.outcome;
-    result.failedIndex = settled.failedIndex;
-    result.mismatched = settled.mismatched;
-    return result;
+    return settle(marker, markerPath, held, files);
 }
 
 // --- Stopped replacements ----------------------------------------------------
@@ -413,8 +402,8 @@ std::vector<ReplacementResumed> resumeStoppedReplacements(const std::string& any
         for (const MarkerEntry& entry : marker.entries)
             settling.paths.push_back(folder + entry.name);
         std::vector<Temporary> held;
-        const Settled settled = settle(marker, path, held, files);
-        settling.finished = settled.finished;
+        const FilesReplaced settled = settle(marker, path, held, files);
+        settling.finished = settled.outcome.done;
         settling.mismatched = settled.mismatched;
         settling.outcome = settled.outcome;
         resumed.push_back(std::move(settling));
