@@ -16,16 +16,15 @@ inline bool exportLut(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
     const cv::Mat checkPhoto = lutCheckPhoto(image);
     outlineCharts(image, {checker});
     const cv::Mat measured = measuredPatchColours(checker);
-    const ImageRead lattice = readLattice(paths.lattice);
+    const ImageRead lattice = readImageWhole(paths.lattice);
     if (!lattice.outcome.done) return false;
-    const cv::Mat latticeInput = bgrToModelInput(lattice.image);
     Fit fit = fitModel(measured, reference);
     if (!fit.outcome.done) return false;
     ResultWindow window;  // as the program draws into a photo that fits the screen
     drawLoss(window, image, fit.loss);
     const LutCheckInput check =
         lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
-    const cv::Mat lut = modelOutputToBgr(fit.model->infer(latticeInput, false));
+    const cv::Mat lut = correctImage(lattice.image, *fit.model);
     fit.model.reset();
     const LutFilesWritten written = writeLutFiles(lut, paths.lutImage, paths.cube);
     if (!written.png.done || !written.cube.done) return false;

@@ -233,7 +233,6 @@ PhotoSet makePhotos(const cv::Mat& chart, const fs::path& folder) {
     return set;
 }
 
-// The identity lattice: red level x, green level y, blue level k (the tile).
 // --- Batch correction --------------------------------------------------------
 
 // The plain sequence photo by photo, as the batch ran before the cache.

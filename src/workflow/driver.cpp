@@ -299,18 +299,14 @@ int runPhases(const char*& phase) {
         const cv::Mat checkPhoto = lutCheckPhoto(image);  // before the outline and the loss
         outlineResult(window, image, checker);
         const cv::Mat measured = measuredPatchColours(checker);
-        const ImageRead latticeRead = readLattice(paths.lattice);
-        const cv::Mat& lattice = latticeRead.image;
-        cv::Mat latticeInput;
-        if (!latticeRead.outcome.done) {
+        const ImageRead lattice = readImageWhole(paths.lattice);
+        if (!lattice.outcome.done) {
             say("Could not read the lattice image original.png (" + paths.lattice +
-                "): " + latticeRead.outcome.reason +
+                "): " + lattice.outcome.reason +
                 ", so no LUT files were written; make one with the command: "
                 "tintsmith-make-lattice \"" +
                 paths.lattice + "\"");
             complete = false;
-        } else {
-            latticeInput = bgrToModelInput(lattice);
         }
         // a chart photographed without colour gives a LUT of tones alone
         if (!chartHasColour(measured))
@@ -330,8 +326,6 @@ int runPhases(const char*& phase) {
 
         // the fitted chart at once; with a batch, under the batch's count
         if (!settings.batchMode) showResult(window, image, kResultTitle, true);
-        cv::Mat latticeOutput;
-        if (!latticeInput.empty()) latticeOutput = fit.model->infer(latticeInput, false);
 
         // the batch, before either LUT file is written
         if (settings.batchMode) {
@@ -348,13 +342,14 @@ int runPhases(const char*& phase) {
                 std::to_string(report.skipped) + " skipped, " + std::to_string(report.failed) +
                 " failed; the corrected photos are in " + paths.outputPhotos);
         }
+        cv::Mat lut;
+        if (lattice.outcome.done) lut = correctImage(lattice.image, *fit.model);
         fit.model.reset();
 
         // the LUT pair, and the check of a pair written whole; a cube only from
         // the identity lattice, which alone makes it the correction
-        if (!latticeOutput.empty()) {
-            const cv::Mat lut = modelOutputToBgr(latticeOutput);
-            const std::string notIdentity = latticeProblem(lattice);
+        if (!lut.empty()) {
+            const std::string notIdentity = latticeProblem(lattice.image);
             const LutFilesWritten written =
                 writeLutFiles(lut, paths.lutImage, paths.cube,
                               notIdentity.empty() ? "" : "original.png is " + notIdentity);

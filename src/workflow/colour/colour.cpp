@@ -83,7 +83,8 @@ double srgbEncode(double linear, const SrgbCurve& curve) {
     return linear < 0 ? -encoded : encoded;
 }
 
-double srgbDecode(double encoded, const SrgbCurve& curve) {
+double srgbDecode(double encoded) {
+    const SrgbCurve& curve = kSrgb;
     const double magnitude = std::abs(encoded);
     const double linear = magnitude <= curve.encodedKnee
                               ? magnitude / curve.slope

@@ -42,7 +42,7 @@ extern const SrgbCurve kSrgb;
 const SrgbCurve& modelSrgbCurve();
 
 double srgbEncode(double linear, const SrgbCurve& curve = kSrgb);
-double srgbDecode(double encoded, const SrgbCurve& curve = kSrgb);
+double srgbDecode(double encoded);
 
 // --- Colour difference -------------------------------------------------------
 

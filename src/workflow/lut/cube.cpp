@@ -13,8 +13,6 @@
 namespace tintsmith {
 namespace {
 
-constexpr int kTiles = 8;                 // tiles per side: sqrt(kLutSize)
-constexpr int kSide = kTiles * kLutSize;  // 512 pixels read per side
 constexpr char kHeader[] = "LUT_3D_SIZE 64\r\n";
 constexpr std::size_t kValueWidth = 8;                   // "0.117647": every value is below 10
 constexpr std::size_t kLineWidth = 3 * kValueWidth + 4;  // two spaces and CR LF
@@ -158,10 +156,10 @@ std::string cubeProblem(const cv::Mat& lut) {
     if (lut.type() != CV_8UC3) return "the LUT image is not 8-bit 3-channel";
     if (!lut.isContinuous()) return "the LUT image is not continuous";
     // a lattice of another size is not the 64-point lattice: no part of it is
-    if (lut.cols != kSide || lut.rows != kSide)
+    if (lut.cols != kLatticeSide || lut.rows != kLatticeSide)
         return "the LUT image is " + std::to_string(lut.cols) + " x " + std::to_string(lut.rows) +
-               (lut.cols <= kSide && lut.rows <= kSide ? ", smaller than 512 x 512"
-                                                       : ", not 512 x 512");
+               (lut.cols <= kLatticeSide && lut.rows <= kLatticeSide ? ", smaller than 512 x 512"
+                                                                     : ", not 512 x 512");
     return {};
 }
 
@@ -172,11 +170,11 @@ std::string cubeText(const cv::Mat& lut) {
     // appended a row of 64 lines at a time: a string made at full size would be
     // zero-filled first, a second pass over 7 MB that costs as much as the text
     std::string text;
-    text.reserve(headerSize + std::size_t(kSide) * kSide * kLineWidth);
+    text.reserve(headerSize + std::size_t(kLatticeSide) * kLatticeSide * kLineWidth);
     text.append(kHeader, headerSize);
     char row[kLutSize * kLineWidth];
-    for (int tileRow = 0; tileRow < kTiles; ++tileRow)
-        for (int tileCol = 0; tileCol < kTiles; ++tileCol)
+    for (int tileRow = 0; tileRow < kLatticeTiles; ++tileRow)
+        for (int tileCol = 0; tileCol < kLatticeTiles; ++tileCol)
             for (int y = 0; y < kLutSize; ++y) {
                 const std::uint8_t* pixel =
                     lut.ptr<std::uint8_t>(kLutSize * tileRow + y) + 3 * kLutSize * tileCol;

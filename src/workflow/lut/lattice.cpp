@@ -8,18 +8,17 @@
 namespace tintsmith {
 
 cv::Mat identityLattice() {
-    auto level = [](int i) { return static_cast<std::uint8_t>(std::lround(i * 255.0 / 63)); };
-    cv::Mat lattice(512, 512, CV_8UC3);
-    for (int k = 0; k < 64; ++k)
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 64; ++x)
-                lattice.at<cv::Vec3b>(64 * (k / 8) + y, 64 * (k % 8) + x) =
+    auto level = [](int i) {
+        return static_cast<std::uint8_t>(std::lround(i * 255.0 / (kLutSize - 1)));
+    };
+    cv::Mat lattice(kLatticeSide, kLatticeSide, CV_8UC3);
+    for (int k = 0; k < kLutSize; ++k)
+        for (int y = 0; y < kLutSize; ++y)
+            for (int x = 0; x < kLutSize; ++x)
+                lattice.at<cv::Vec3b>(kLutSize * (k / kLatticeTiles) + y,
+                                      kLutSize * (k % kLatticeTiles) + x) =
                     cv::Vec3b(level(k), level(y), level(x));
     return lattice;
-}
-
-ImageRead readLattice(const std::string& path) {
-    return readImageWhole(path);
 }
 
 std::string latticeProblem(const cv::Mat& lattice) {

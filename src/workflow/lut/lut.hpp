@@ -20,14 +20,13 @@ namespace tintsmith {
 // --- Lattice -----------------------------------------------------------------
 
 constexpr int kLutSize = 64;
+constexpr int kLatticeTiles = 8;                        // tiles per side: sqrt(kLutSize)
+constexpr int kLatticeSide = kLatticeTiles * kLutSize;  // 512 pixels per side
 
 // The identity lattice: 512 x 512, 8 x 8 tiles of 64 x 64, red level x, green
 // level y and blue level k (the tile) at lattice point (x, y, k); level i of
 // 64 is round(i * 255 / 63).
 cv::Mat identityLattice();
-
-// The lattice image at `path`, read whole as 8-bit BGR, or why it was not.
-ImageRead readLattice(const std::string& path);
 
 // "" when `lattice` is exactly identityLattice(), the only lattice a cube is
 // written from; else how it differs, in words.
