@@ -1,6 +1,5 @@
 // What the desktop offers on X11: the screen's usable area.
 #include <dlfcn.h>
-#include <cstdlib>
 
 #include "platform/platform.hpp"
 

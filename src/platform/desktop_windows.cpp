@@ -2,9 +2,6 @@
 // click opens.
 #include <windows.h>
 
-#include <io.h>
-#include <cstdio>
-
 #include "platform/platform.hpp"
 
 namespace platform {

@@ -1,6 +1,5 @@
 // Durable writes, atomic replacement and file locks on Windows.
 #include <io.h>
-#include <process.h>
 #include <windows.h>
 #include <cstdio>
 #include <string>
