@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <stdexcept>
+#include <string>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "temp_folder.hpp"
 #include "workflow/chart/chart.hpp"
 
 namespace tintsmith {
@@ -90,5 +93,19 @@ inline ::testing::AssertionResult sameBytes(const cv::Mat& expected, const cv::M
                        << actual.at<cv::Vec3b>(row, col);
     return ::testing::AssertionSuccess();
 }
+
+// A batch's folders, Photos/ and ccPhotos/, made in the test's own folder, and
+// the sample's model to correct with.
+struct BatchFolderTest : TempFolderTest {
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        in = folder + "Photos/";
+        out = folder + "ccPhotos/";
+        std::filesystem::create_directories(in);
+        std::filesystem::create_directories(out);
+    }
+    cv::ccm::ColorCorrectionModel model = fittedSample().model;
+    std::string in, out;
+};
 
 }  // namespace tintsmith

@@ -56,14 +56,7 @@ struct Heard {
     }
 };
 
-struct Batch : TempFolderTest {
-    void SetUp() override {
-        TempFolderTest::SetUp();
-        in = folder + "Photos/";
-        out = folder + "ccPhotos/";
-        fs::create_directories(in);
-        fs::create_directories(out);
-    }
+struct Batch : BatchFolderTest {
     BatchReport run() {
         heard = Heard();
         return batchCorrectPhotos(in, out, model, heard.observer());
@@ -74,8 +67,6 @@ struct Batch : TempFolderTest {
         cv::glob(where + "*", files, false);
         return files;
     }
-    cv::ccm::ColorCorrectionModel model = fittedSample().model;
-    std::string in, out;
     Heard heard;
 };
 

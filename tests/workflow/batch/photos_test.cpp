@@ -46,14 +46,7 @@ Bytes text(const std::string& chars) {
     return Bytes(chars.begin(), chars.end());
 }
 
-struct Photos : TempFolderTest {
-    void SetUp() override {
-        TempFolderTest::SetUp();
-        in = folder + "Photos/";
-        out = folder + "ccPhotos/";
-        fs::create_directories(in);
-        fs::create_directories(out);
-    }
+struct Photos : BatchFolderTest {
     void put(const std::string& name, const Bytes& bytes) {
         std::ofstream(in + name, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -73,8 +66,6 @@ struct Photos : TempFolderTest {
         decodeImageBytes(bytes, read);
         return correctImage(read.image, model);
     }
-    cv::ccm::ColorCorrectionModel model = fittedSample().model;
-    std::string in, out;
     std::vector<std::string> notes;
 };
 
