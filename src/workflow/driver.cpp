@@ -80,14 +80,32 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// What to do about a photo of the batch left out, by why it was.
+std::string skipAdvice(ReadProblem problem) {
+    switch (problem) {
+        case ReadProblem::Damaged:
+            return "; copy it again whole, or take it out of the photo folder";
+        case ReadProblem::TooLarge:
+            return "; put a copy with fewer pixels in its place, or close other programs and run "
+                   "Tintsmith again";
+        case ReadProblem::Missing:
+            return "; it was moved or deleted while Tintsmith ran: put it back and run Tintsmith "
+                   "again";
+        case ReadProblem::Unreadable:
+            return "; check that you may read it, or take it out of the photo folder";
+        default:  // read whole, but its format cannot take it corrected
+            return "; save it as a JPEG, PNG or TIFF to have it corrected, or take it out of the "
+                   "photo folder";
+    }
+}
+
 // What befell an entry of the batch, or one of its folders, as a line.
 std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
     switch (note.kind) {
         case BatchNote::Kind::Skipped:
-            // a photo that could not be read needs a whole copy; any other
-            // file is left as it is
+            // a file that is no photo is left as it is
             return "Skipping " + note.path + ": " + note.reason +
-                   (note.failed ? "; copy it again whole, or take it out of the photo folder" : "");
+                   (note.failed ? skipAdvice(note.problem) : "");
         case BatchNote::Kind::NameTaken:
             return "Skipping " + note.path + ": " + note.reason;
         case BatchNote::Kind::NotWritten:

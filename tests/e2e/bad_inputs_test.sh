@@ -251,6 +251,16 @@ check_photos_failures() {
         [ "$(grep -cF "$name" "$OUT")" -eq 1 ] || fail "$name not named on one line"
     done
     grep -qF "30000 x 30000" "$OUT" || fail "the oversized photo's size is not told"
+    # each with what to do about its own cause
+    local cause advice
+    while IFS='|' read -r cause advice; do
+        grep -F "$cause" "$OUT" | grep -qF "$advice" || fail "$cause is not told: $advice"
+    done <<'EOF_ADVICE'
+b_cut.jpg: the JPEG file is cut short|; copy it again whole
+d_oversize.png|; put a copy with fewer pixels in its place
+e_grey.pgm|; save it as a JPEG, PNG or TIFF
+Photos/g_too_wide.webp: the 17000 x 4 picture|; save it as a JPEG, PNG or TIFF
+EOF_ADVICE
 }
 setup_photos_same_folder() {
     seed_inputs
@@ -287,6 +297,7 @@ check_photos_sparse() {
     [ "$(ls "$WORK/ccPhotos")" = "a.png" ] || fail "ccPhotos holds $(ls "$WORK/ccPhotos")"
     grep -qF "clip.mp4: a video" "$OUT" && grep -qF "blob.bin: not an image" "$OUT" || fail "the large files are not named"
     grep -qF "huge.png: there is not enough memory" "$OUT" || fail "the PNG too large for the limit is not told"
+    grep -F "huge.png:" "$OUT" | grep -qF "close other programs" || fail "no advice for the PNG too large"
 }
 # RAW camera files and videos, by name and by content, and formats Tintsmith
 # does not read: each named with what to do, none a failure

@@ -125,14 +125,14 @@ class PhotoBlock : public cv::MatAllocator {
 // One entry of the folder listing on its way through the stages.
 struct Entry {
     std::string file;
-    std::string output;                // its name in ccPhotos
-    Temporary temporary;               // its corrected photo on disk there, ours, to rename
-    std::string skipReason;            // set when the entry is left out
-    std::string unwritten;             // why the corrected photo could not be written
-    bool failed = false;               // the entry left out makes the run incomplete
-    bool video = false;                // the entry left out is a video
-    std::vector<std::string> remarks;  // worth knowing of a photo corrected
-    std::exception_ptr error;          // thrown while it was made, rethrown in turn
+    std::string output;                       // its name in ccPhotos
+    Temporary temporary;                      // its corrected photo on disk there, ours, to rename
+    std::string skipReason;                   // set when the entry is left out
+    std::string unwritten;                    // why the corrected photo could not be written
+    bool failed = false;                      // the entry left out makes the run incomplete
+    ReadProblem problem = ReadProblem::None;  // why the entry left out was
+    std::vector<std::string> remarks;         // worth knowing of a photo corrected
+    std::exception_ptr error;                 // thrown while it was made, rethrown in turn
 };
 
 // Running out of memory belongs to the photo that met it; any other error to
@@ -144,7 +144,7 @@ constexpr char kNoMemory[] = "there was not enough memory to correct it";
 void skipEntry(Entry& entry, const ImageRead& read) {
     entry.skipReason = read.outcome.reason;
     entry.failed = !notAPhoto(read.problem);
-    entry.video = read.problem == ReadProblem::Video;
+    entry.problem = read.problem;
 }
 
 // What listing the photo folder found.
@@ -226,6 +226,7 @@ void decodeAndCorrect(Entry& entry, const std::string& format,
     } catch (const cv::Exception& error) {
         if (error.code != cv::Error::StsNoMem) throw;
         entry.skipReason = kNoMemory;
+        entry.problem = ReadProblem::TooLarge;
     }
     entry.failed = !entry.skipReason.empty();
 }
@@ -252,9 +253,12 @@ void correctAndStage(Entry& entry, const std::string& format, std::vector<std::u
         decodeAndCorrect(entry, format, bytes, read, table, block);
         bytes = std::vector<std::uint8_t>();
         if (!entry.skipReason.empty()) return;
+        // a picture its format cannot take (too wide for WebP) is left out
+        // as one whose format cannot hold colour is
         const Outcome encodedOk = encodeImage(entry.output, read.image, encoded, format);
         read.image.release();
-        entry.unwritten = encodedOk.reason;
+        entry.skipReason = encodedOk.reason;
+        entry.failed = !encodedOk.done;
         if (!encodedOk.done) return;
     }
     encoded = withMetadata(std::move(encoded), metadata);
@@ -287,6 +291,7 @@ Entry processEntry(const std::string& file, const std::string& outputFolder, std
     } catch (const std::bad_alloc&) {
         entry.skipReason = kNoMemory;
         entry.failed = true;
+        entry.problem = ReadProblem::TooLarge;
     } catch (...) {
         entry.error = std::current_exception();
     }
@@ -329,8 +334,9 @@ std::vector<BatchNote> writeEntry(Entry& entry, BatchReport& report, WrittenName
     if (entry.error) std::rethrow_exception(entry.error);
     std::vector<BatchNote> notes;
     if (!entry.skipReason.empty()) {
-        notes.push_back({entry.video ? BatchNote::Kind::Video : BatchNote::Kind::Skipped,
-                         entry.file, entry.skipReason, entry.failed});
+        notes.push_back({entry.problem == ReadProblem::Video ? BatchNote::Kind::Video
+                                                             : BatchNote::Kind::Skipped,
+                         entry.file, entry.skipReason, entry.failed, entry.problem});
     } else {
         const std::string name = fileNameOf(entry.output);
         const std::string other = entry.unwritten.empty() ? sameFileAs(written, name) : "";

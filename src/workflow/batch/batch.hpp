@@ -17,6 +17,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/mcc.hpp>
 
+#include "workflow/io/io.hpp"
+
 namespace tintsmith {
 
 // --- The batch ---------------------------------------------------------------
@@ -45,6 +47,9 @@ struct BatchNote {
     std::string path;
     std::string reason;
     bool failed = true;  // false for an entry that is no photo: the run stays complete
+    // Why an entry left out was: as it was read, or None for a photo read
+    // whole that its own format cannot take corrected (grey only, too wide).
+    ReadProblem problem = ReadProblem::None;
 };
 
 // What the caller hears while the batch runs, on its own thread: the photos
