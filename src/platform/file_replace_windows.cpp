@@ -1,6 +1,7 @@
 // Durable writes, atomic replacement and file locks on Windows.
 #include <io.h>
 #include <windows.h>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -21,8 +22,26 @@ bool syncToDisk(std::FILE* stream) {
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    // the reason as errno, as rename gives it elsewhere; a folder in the way
+    // is refused as access denied
+    const DWORD error = GetLastError();
+    const DWORD target = GetFileAttributesA(to.c_str());
+    if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY))
+        errno = EISDIR;
+    else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        errno = ENOENT;
+    else if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+             error == ERROR_LOCK_VIOLATION)
+        errno = EACCES;
+    else if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+        errno = ENOSPC;
+    else if (error == ERROR_WRITE_PROTECT)
+        errno = EROFS;
+    else
+        errno = EIO;
+    return false;
 }
 
 void removeFile(const std::string& path) {

@@ -25,7 +25,8 @@ std::string documentsFolder();
 // Flushes `stream` to the disk; false when the data may not have reached it.
 bool syncToDisk(std::FILE* stream);
 
-// Renames `from` over `to`, replacing an existing file; false on failure.
+// Renames `from` over `to`, replacing an existing file; false on failure, with
+// errno saying why.
 bool replaceFile(const std::string& from, const std::string& to);
 
 // Removes a file; failure is ignored (used to clean up temporary files).

@@ -1,6 +1,7 @@
 # The Windows build under Wine on the test display: the sample photo run from a
 # Documents folder with a non-ASCII name gives LUT files identical to the Linux
-# build's; a name the ANSI code page cannot hold arrives with spaces in place.
+# build's; a cube another program holds open is told why; a name the ANSI
+# code page cannot hold arrives with spaces in place.
 # Needs WINDOWS_EXE (the .exe) beside the end-to-end tests' variables.
 source "$E2E_LIB"
 : "${WINDOWS_EXE:?path of tintsmith.exe}"
@@ -56,6 +57,27 @@ TINTSMITH="$SANDBOX/tintsmith.sh"
 run_sample
 cmp "$WORK/cc_LUT.cube" "$reference_work/cc_LUT.cube" || fail "the cube differs from the Linux build's"
 cmp "$WORK/cc_LUT.png" "$reference_work/cc_LUT.png" || fail "cc_LUT.png differs from the Linux build's"
+
+echo "case: a cube another program holds open is told why, and the older pair is kept"
+x86_64-w64-mingw32-gcc -O -o "$SANDBOX/hold_open.exe" "${BASH_SOURCE%/*}/hold_open.c" ||
+    fail "could not build the holder"
+printf 'older png' >"$WORK/cc_LUT.png"
+wine "$SANDBOX/hold_open.exe" "Z:${WORK//\//\\}\\cc_LUT.cube" >"$SANDBOX/held.txt" 2>/dev/null &
+holder=$!
+deadline=$((SECONDS + 60))
+until grep -q held "$SANDBOX/held.txt"; do
+    kill -0 "$holder" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ] || fail "the cube was not held open"
+    sleep 0.2
+done
+start_program
+key "$(wait_window "Settings" 180)" Escape
+close_result 240
+wait_exit 120
+kill "$holder" 2>/dev/null
+expect_status 4
+LC_ALL=C grep -q "cc_LUT.cube: Permission denied" <(tr -d '\r' <"$OUT") ||
+    fail "the cube held open is not told as such"
+[ "$(cat "$WORK/cc_LUT.png")" = "older png" ] || fail "cc_LUT.png was replaced without its cube"
 
 echo "case: a Documents folder named 'Документы' arrives as nine spaces: no such folder, exit 4"
 mkdir "$SANDBOX/Документы"  # the shell gives no folder that does not exist
