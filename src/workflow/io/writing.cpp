@@ -445,7 +445,7 @@ int removeLeftTemporaries(const std::string& anyFolder) {
 }
 
 Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& bytes,
-                    const std::string& extension) {
+                    const std::string& extension, const std::vector<int>& parameters) {
     const std::string format = extension.empty() ? lowercaseExtension(path) : extension;
     const std::string problem = colourFormatProblem(path, format);
     if (!problem.empty()) return failed(problem);
@@ -456,7 +456,7 @@ Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& 
         cv::Mat pixels = image;
         if (format == ".pam" && image.type() == CV_8UC3)
             cv::cvtColor(image, pixels, cv::COLOR_BGR2RGB);
-        encodedOk = !pixels.empty() && cv::imencode(format, pixels, encoded);
+        encodedOk = !pixels.empty() && cv::imencode(format, pixels, encoded, parameters);
     } catch (const cv::Exception&) {
         encodedOk = false;
     }
