@@ -1,7 +1,8 @@
 # Corrected photos keep their metadata, as exiftool reads it: a JPEG its Exif
-# (date, camera, lens, exposure, GPS), XMP and comment, turned upright and
-# without the uncorrected thumbnail; a PNG its Exif and text. The colour
-# profile is not copied. (Regression: 70 Exif tags became 23.)
+# (date, camera, lens, exposure, GPS), XMP, IPTC and comment, turned upright
+# and without the uncorrected thumbnail; a PNG its Exif and text; a TIFF its
+# Exif, IPTC and resolution. The colour profile is not copied. (Regressions:
+# 70 Exif tags became 23; a TIFF lost all of its metadata.)
 source "$E2E_LIB"
 
 command -v exiftool >/dev/null || { echo "SKIP: exiftool is not installed (libimage-exiftool-perl)"; exit 0; }
@@ -10,7 +11,7 @@ command -v exiftool >/dev/null || { echo "SKIP: exiftool is not installed (libim
 tag() { exiftool -s -s -s -n "-$2" "$1"; }
 expect_tag() { [ "$(tag "$1" "$2")" = "$3" ] || fail "$(basename "$1"): $2 is '$(tag "$1" "$2")', expected '$3'"; }
 
-echo "case: a JPEG and a PNG keep their metadata; the JPEG stands upright, without its thumbnail"
+echo "case: a JPEG, a PNG and a TIFF keep their metadata; the JPEG stands upright, without its thumbnail"
 new_sandbox
 seed_inputs
 "$E2E_TOOL" image noise "$SANDBOX/photo.jpg" || fail "could not make a photo"
@@ -20,12 +21,16 @@ exiftool -q -overwrite_original -DateTimeOriginal="2024:05:17 10:11:12" -Make="T
     -Model="Test Camera" -LensModel="50mm F1.8" -ExposureTime=0.008 -FNumber=2.8 -ISO=200 \
     -GPSLatitude=48.8584 -GPSLatitudeRef=N -GPSLongitude=2.2945 -GPSLongitudeRef=E \
     -Orientation#=6 "-ThumbnailImage<=$SANDBOX/thumb.jpg" -Comment="on the beach" \
-    -XMP-dc:Creator="A. Photographer" "$WORK/Photos/IMG_0001.jpg" ||
+    -XMP-dc:Creator="A. Photographer" -IPTC:Keywords=beach "$WORK/Photos/IMG_0001.jpg" ||
     fail "exiftool could not write the JPEG's metadata"
 [ -n "$(tag "$WORK/Photos/IMG_0001.jpg" ThumbnailImage)" ] || fail "the test photo has no thumbnail"
 "$E2E_TOOL" image photo "$WORK/Photos/scan.png" || fail "could not make a PNG"
 exiftool -q -overwrite_original -Make="Tintsmith Scanner" -DateTimeOriginal="2023:01:02 03:04:05" \
     -PNG:Title="Beach" "$WORK/Photos/scan.png" || fail "exiftool could not write the PNG's metadata"
+"$E2E_TOOL" image photo "$WORK/Photos/film.tif" || fail "could not make a TIFF"
+exiftool -q -overwrite_original -Make="Tintsmith Film" -XResolution=350 -YResolution=350 \
+    -ResolutionUnit=inches -IPTC:By-line="A. Photographer" "$WORK/Photos/film.tif" ||
+    fail "exiftool could not write the TIFF's metadata"
 
 start_program
 id=$(wait_window "Settings")
@@ -46,6 +51,7 @@ expect_tag "$out" ISO "200"
 expect_tag "$out" GPSLatitude "48.8584"
 expect_tag "$out" Comment "on the beach"
 expect_tag "$out" Creator "A. Photographer"
+expect_tag "$out" Keywords "beach"
 expect_tag "$out" Orientation "1"
 expect_tag "$out" ImageWidth "480"   # turned: 640 x 480 stored on its side
 expect_tag "$out" ImageHeight "640"
@@ -55,5 +61,8 @@ echo "  JPEG: $(exiftool -q -q -s -s -s -EXIF:all "$out" | wc -l) Exif tags of $
 expect_tag "$WORK/ccPhotos/scan.png" Make "Tintsmith Scanner"
 expect_tag "$WORK/ccPhotos/scan.png" DateTimeOriginal "2023:01:02 03:04:05"
 expect_tag "$WORK/ccPhotos/scan.png" Title "Beach"
+expect_tag "$WORK/ccPhotos/film.tif" Make "Tintsmith Film"
+expect_tag "$WORK/ccPhotos/film.tif" XResolution "350"
+expect_tag "$WORK/ccPhotos/film.tif" By-line "A. Photographer"
 
 echo "PASS"
