@@ -115,6 +115,10 @@ constexpr std::size_t kPngHeaderEnd = 33;  // the signature and the IHDR chunk
 const char* const kExiv2PngKeywords[] = {"XML:com.adobe.xmp",     "Raw profile type exif",
                                          "Raw profile type APP1", "Raw profile type iptc",
                                          "Raw profile type xmp",  "Description"};
+// A JPEG's blocks carried whole: APP3 to APP13 (Photoshop's, with the IPTC)
+// and APP15, makers' own. Not APP2 (the profile, and the multi-picture index
+// of previews that stay behind) nor APP14 (the encoder's colour transform).
+constexpr int kFirstCarriedApp = 0xe3, kLastCarriedApp = 0xef, kAdobeApp = 0xee;
 // A PNG's pixels per metre in one pixel per inch.
 constexpr double kInchesPerMetre = 1 / 0.0254;
 
@@ -153,8 +157,8 @@ std::string pngChunk(const std::string& type, const std::string& data) {
     return chunk;
 }
 
-// The resolution and other text chunks of a PNG or a JPEG; true when the PNG
-// says it is sRGB.
+// The resolution of a JPEG or a PNG, a JPEG's own blocks and a PNG's other
+// text chunks; true when the PNG says it is sRGB.
 bool readBesideExiv2(const std::uint8_t* data, std::size_t size, PhotoMetadata& metadata) {
     if (const std::size_t at = jfifDensityAt(data, size)) {
         const int unit = data[at];
@@ -163,6 +167,15 @@ bool readBesideExiv2(const std::uint8_t* data, std::size_t size, PhotoMetadata& 
                                            : Resolution::Unit::None,
                                std::uint32_t(bigEndian16(data + at + 1)),
                                std::uint32_t(bigEndian16(data + at + 3))};
+    }
+    if (size >= 4 && data[0] == 0xff && data[1] == 0xd8) {
+        eachJpegSegment(data, size, [&](int marker, const std::string& segment) {
+            if (marker < kFirstCarriedApp || marker > kLastCarriedApp || marker == kAdobeApp)
+                return;
+            std::string whole = {char(0xff), char(marker)};
+            appendUnsigned(whole, segment.size() + 2, 2, true);
+            metadata.jpegSegments.push_back(whole + segment);
+        });
     }
     if (!isPng(data, size)) return false;
     bool srgb = false;
@@ -179,6 +192,16 @@ bool readBesideExiv2(const std::uint8_t* data, std::size_t size, PhotoMetadata& 
         metadata.pngText.push_back(type + chunk);
     });
     return srgb;
+}
+
+// A JPEG's own blocks put back after its JFIF segment, where Exiv2 finds them.
+void insertJpegSegments(std::string& encoded, const PhotoMetadata& metadata) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(encoded.data());
+    std::string added;
+    for (const std::string& segment : metadata.jpegSegments) added += segment;
+    const std::size_t at =
+        jfifDensityAt(data, encoded.size()) ? 4 + std::size_t(bigEndian16(data + 4)) : 2;
+    encoded.insert(std::min(at, encoded.size()), added);
 }
 
 // Pixels per unit, as `unit` states it per inch.
@@ -303,7 +326,7 @@ std::string judgeProfile(const std::string& icc) {
 // --- Metadata taken and put back ---------------------------------------------
 
 bool PhotoMetadata::empty() const {
-    return !carried && pngText.empty() && resolution.x == 0;
+    return !carried && pngText.empty() && jpegSegments.empty() && resolution.x == 0;
 }
 
 PhotoMetadata photoMetadata(const std::uint8_t* data, std::size_t size) {
@@ -351,13 +374,16 @@ std::string withMetadata(std::string encoded, const PhotoMetadata& metadata) {
     if (metadata.empty()) return encoded;
     try {
         const auto lock = lockExiv2();
-        const auto* bytes = reinterpret_cast<const Exiv2::byte*>(encoded.data());
-        const int type = Exiv2::ImageFactory::getType(bytes, long(encoded.size()));
+        const int type = Exiv2::ImageFactory::getType(
+            reinterpret_cast<const Exiv2::byte*>(encoded.data()), long(encoded.size()));
         if (!carriesMetadata(type)) return encoded;
         std::string written = encoded;
+        // Photoshop's and makers' blocks first, so that Exiv2 updates the IPTC in its place
+        if (type == Exiv2::ImageType::jpeg) insertJpegSegments(written, metadata);
         if (metadata.carried) {
-            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
-                Exiv2::BasicIo::AutoPtr(new Exiv2::MemIo(bytes, long(encoded.size()))));
+            Exiv2::Image::AutoPtr image =
+                Exiv2::ImageFactory::open(Exiv2::BasicIo::AutoPtr(new Exiv2::MemIo(
+                    reinterpret_cast<const Exiv2::byte*>(written.data()), long(written.size()))));
             image->readMetadata();
             CarriedMetadata carried = *metadata.carried;
             describeWritten(carried, image->pixelWidth(), image->pixelHeight());
@@ -370,10 +396,11 @@ std::string withMetadata(std::string encoded, const PhotoMetadata& metadata) {
             image->writeMetadata();
             Exiv2::BasicIo& io = image->io();
             if (io.open() != 0) return encoded;
-            written.assign(std::size_t(io.size()), '\0');
-            const long read = io.read(reinterpret_cast<Exiv2::byte*>(&written[0]), io.size());
+            std::string out(std::size_t(io.size()), '\0');
+            const long read = io.read(reinterpret_cast<Exiv2::byte*>(&out[0]), io.size());
             io.close();
-            if (read != long(written.size())) return encoded;
+            if (read != long(out.size())) return encoded;
+            written = std::move(out);
         }
         writeBesideExiv2(written, metadata);
         return written;

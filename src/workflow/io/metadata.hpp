@@ -15,8 +15,8 @@ namespace tintsmith {
 // --- Metadata ----------------------------------------------------------------
 // What a corrected JPEG, PNG, TIFF or WebP keeps of its original: its Exif
 // (upright, with the written picture's size, without the thumbnail that shows
-// it uncorrected), XMP, IPTC, comment and resolution. Its colour profile is
-// not kept: a corrected photo is sRGB.
+// it uncorrected), XMP, IPTC, comment and resolution, and a JPEG's Photoshop
+// and makers' blocks. Its colour profile is not kept: a corrected photo is sRGB.
 
 // A picture's resolution as its container states it: a JPEG's JFIF density, a
 // PNG's pHYs chunk, a TIFF's resolution tags.
@@ -37,7 +37,9 @@ struct PhotoMetadata {
     // The name of the colour profile when it is not sRGB, as nonSrgbProfile.
     std::string nonSrgbProfile;
     Resolution resolution;
-    std::vector<std::string> pngText;                // a PNG's other text chunks: type, then data
+    std::vector<std::string> pngText;  // a PNG's other text chunks: type, then data
+    // a JPEG's Photoshop and makers' blocks (APP3 to APP13, APP15), whole
+    std::vector<std::string> jpegSegments;
     std::shared_ptr<const CarriedMetadata> carried;  // none when there is nothing to carry
     bool empty() const;
 };

@@ -158,9 +158,11 @@ TEST_F(Metadata, ACorrectedPhotoShowsEveryTagOfItsOriginalButThoseItChanges) {
     const Case cases[] = {
         {".jpg",
          common + iptc + thumb +
-             " -Comment='on the beach' -JFIF:XResolution=350"
+             " -Comment='on the beach' -Ducky:Quality=80 -Photoshop:URL=http://example.com"
+             " -JFIF:XResolution=350"
              " -JFIF:YResolution=350 -JFIF:ResolutionUnit=inches",
-         {"IPTC:By-line", "IPTC:Keywords", "File:Comment", "JFIF:XResolution"}},
+         {"IPTC:By-line", "IPTC:Keywords", "File:Comment", "JFIF:XResolution", "Ducky:Quality",
+          "Photoshop:URL"}},
         {".png",
          common + iptc + thumb +
              " -PNG:Title=Beach -PNG-pHYs:PixelsPerUnitX=13780"
