@@ -33,21 +33,24 @@ export PATH="$root/usr/bin:$PATH"
 TINTSMITH="$root/usr/bin/tintsmith"
 cp "$root/usr/share/tintsmith/cc.jpg" "$WORK/cc.jpg"
 
-echo "case: without original.png the installed program says the command that makes one"
+echo "case: without original.png the installed program writes it, as the installed lattice writer does"
+run_clean
+(cd "$SANDBOX" && tintsmith-make-lattice "$SANDBOX/lattice.png") || fail "the lattice writer failed"
+cmp -s "$WORK/original.png" "$SANDBOX/lattice.png" || fail "original.png is not the lattice writer's file"
+expect_stdout_has "Wrote the identity lattice that Tintsmith turns into the LUT: $WORK/original.png"
+"$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" || fail "cube and PNG LUT differ"
+
+echo "case: a damaged original.png: the command the line gives makes it anew"
+printf 'not a png' >"$WORK/original.png"
 start_program
 pass_settings
-close_result
 wait_exit
 expect_status 4
-command=$(sed -n 's/.*; make one with the command: //p' "$OUT")
+command=$(sed -n 's/.*make one with the command: \(.*\))$/\1/p' "$OUT")
 [ "$command" = "tintsmith-make-lattice \"$WORK/original.png\"" ] ||
     fail "the message does not give the command for the working folder: '$command'"
-expect_no_file "$WORK/cc_LUT.png"
-
-echo "case: that command, then the installed program writes both LUT files and exits 0"
 (cd "$SANDBOX" && eval "$command") || fail "the suggested command failed"
 run_clean
-"$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" || fail "cube and PNG LUT differ"
 
 echo "case: the lattice writer's help, and wrong arguments that are never a file name"
 (cd "$SANDBOX" && tintsmith-make-lattice --help >"$OUT") || fail "--help did not exit 0"
