@@ -92,6 +92,15 @@ cut_file() { head -c $(($(stat -c %s "$1") * $2 / 100)) "$1" >"$3"; }
 dead_pid() { sh -c 'exit 0' & wait $!; echo $!; }
 
 MOUNTS=()
+# The working folder, Photos and ccPhotos inside, on a tmpfs of 2 MB; else SKIP set.
+mount_small_work() {
+    if [ "$(id -u)" -ne 0 ] || ! mount -t tmpfs -o size=2m tmpfs "$WORK" 2>/dev/null; then
+        SKIP="mounting a small tmpfs needs root and a system that allows it"
+        return 1
+    fi
+    MOUNTS+=("$WORK")
+    mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
+}
 unmount_all() { for mount in "${MOUNTS[@]}"; do umount "$mount" 2>/dev/null; done; MOUNTS=(); }
 trap 'unmount_all; cleanup' EXIT
 
@@ -137,12 +146,7 @@ check_lattice_missing() {
 }
 # a lattice that cannot be made ends the run before the Settings window
 setup_lattice_unwritable() {
-    if [ "$(id -u)" -ne 0 ] || ! mount -t tmpfs -o size=2m tmpfs "$WORK" 2>/dev/null; then
-        SKIP="mounting a read-only tmpfs needs root and a system that allows it"
-        return
-    fi
-    MOUNTS+=("$WORK")
-    mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
+    mount_small_work || return
     cp "$ASSETS/cc.jpg" "$WORK/cc.jpg"
     mount -o remount,ro "$WORK" || SKIP="the tmpfs cannot be made read-only"
 }
@@ -228,12 +232,7 @@ check_lattice_large() {
 }
 # the disk fills while the cube is written: the new PNG must not stay beside the old cube
 setup_disk_full() {
-    if [ "$(id -u)" -ne 0 ] || ! mount -t tmpfs -o size=2m tmpfs "$WORK" 2>/dev/null; then
-        SKIP="mounting a small tmpfs needs root and a system that allows it"
-        return
-    fi
-    MOUNTS+=("$WORK")
-    mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
+    mount_small_work || return
     seed_inputs
     older_outputs
 }

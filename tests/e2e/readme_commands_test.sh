@@ -48,12 +48,7 @@ echo "case: the console's command for a video in Photos, as printed"
 new_sandbox
 seed_inputs
 make_clip "$WORK/Photos/clip one.mp4"
-start_program
-id=$(wait_window "Settings")
-toggle_box "$id" 200 160 on  # "Batch Process Photos"
-key "$id" Escape
-close_result
-wait_exit
+run_batch
 command=$(sed -n 's/^Skipping .*clip one.mp4: .* in the folder [^:]*: \(ffmpeg .*\)$/\1/p' "$OUT")
 [ -n "$command" ] || fail "no ffmpeg command for the video"
 (cd "$WORK" && bash -c "$command" </dev/null >/dev/null 2>"$ERR") || fail "the console's command failed: $command"
