@@ -141,8 +141,7 @@ setup_cc_huge() { seed_inputs; "$E2E_TOOL" from-chart huge "$ASSETS/cc.jpg" "$WO
 setup_lattice_missing() { cp "$ASSETS/cc.jpg" "$WORK/cc.jpg"; older_outputs; HASH_SKIP=original.png; }
 check_lattice_missing() {
     expect_luts
-    "$E2E_TOOL" lattice "$SANDBOX/lattice.png"
-    cmp -s "$WORK/original.png" "$SANDBOX/lattice.png" || fail "original.png is not the lattice writer's file"
+    "$E2E_TOOL" lattice "$SANDBOX/l.png" && cmp -s "$WORK/original.png" "$SANDBOX/l.png" || fail "not the lattice writer's file"
 }
 # a lattice that cannot be made ends the run before the Settings window
 setup_lattice_unwritable() {
@@ -202,8 +201,7 @@ setup_ccphotos_missing() {
 }
 check_ccphotos_missing() {
     expect_luts
-    [ ! -e "$WORK/ccPhotos" ] || fail "ccPhotos was created"
-    [ "$(grep -c "ccPhotos" "$OUT")" -eq 1 ] || fail "not one line for the folder"
+    [ ! -e "$WORK/ccPhotos" ] && [ "$(grep -c "ccPhotos" "$OUT")" -eq 1 ] || fail "ccPhotos made, or not told once"
     expect_stdout_has "Batch: 0 corrected, 0 skipped, 2 failed; no photo was corrected"
 }
 setup_photos_missing() { seed_inputs; rmdir "$WORK/Photos"; }
@@ -541,9 +539,7 @@ setup_xdg_documents() {
     echo 'XDG_DOCUMENTS_DIR="$HOME/Dokumente"' >"$HOME/.config/user-dirs.dirs"
     RUN_ENV=()
 }
-check_xdg_documents() {
-    expect_line 1 "Tintsmith works in $HOME/Dokumente/Tintsmith, as your desktop names $HOME/Dokumente its Documents folder (XDG_DOCUMENTS_DIR in ~/.config/user-dirs.dirs); $WORK is not used: move its files there"
-}
+check_xdg_documents() { grep -q "^Tintsmith works in $HOME/Dokumente/Tintsmith, .*; $WORK is not used" "$OUT" || fail "not told"; }
 # a chart photo under a camera's capitals is named, never read
 setup_cc_capitals() { setup_cc_missing; cp "$ASSETS/cc.jpg" "$WORK/cc.JPG"; }
 check_cc_capitals() { expect_older_outputs; [ "$(grep -c "rename it cc.jpg" "$OUT")" -eq 2 ] || fail "not told at start and after the Settings window"; }

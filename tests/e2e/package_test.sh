@@ -40,18 +40,6 @@ cmp -s "$WORK/original.png" "$SANDBOX/lattice.png" || fail "original.png is not 
 expect_stdout_has "Wrote the identity lattice that Tintsmith turns into the LUT: $WORK/original.png"
 "$E2E_TOOL" cube-matches "$WORK/cc_LUT.cube" "$WORK/cc_LUT.png" || fail "cube and PNG LUT differ"
 
-echo "case: a damaged original.png: the command the line gives makes it anew"
-printf 'not a png' >"$WORK/original.png"
-start_program
-pass_settings
-wait_exit
-expect_status 4
-command=$(sed -n 's/.*make one with the command: \(.*\))$/\1/p' "$OUT")
-[ "$command" = "tintsmith-make-lattice \"$WORK/original.png\"" ] ||
-    fail "the message does not give the command for the working folder: '$command'"
-(cd "$SANDBOX" && eval "$command") || fail "the suggested command failed"
-run_clean
-
 echo "case: the lattice writer's help, and wrong arguments that are never a file name"
 (cd "$SANDBOX" && tintsmith-make-lattice --help >"$OUT") || fail "--help did not exit 0"
 expect_line 1 "usage: tintsmith-make-lattice OUTPUT.png"

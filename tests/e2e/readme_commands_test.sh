@@ -13,15 +13,11 @@ make_clip() {
         -pix_fmt yuv420p -c:v libx264 -c:a aac "$1" || fail "could not make $1"
 }
 
-# "profile,pix_fmt" of the video stream of $1, then the audio stream's codec.
-video_streams() {
-    ffprobe -v error -select_streams v -show_entries stream=profile,pix_fmt -of csv=p=0 "$1"
-    ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 "$1"
-}
 # regression: without -pix_fmt the output was "High 4:4:4 Predictive", yuv444p
 expect_playable() {
-    [ "$(video_streams "$1" | tr '\n' ' ')" = "High,yuv420p aac " ] ||
-        fail "$1 is not 4:2:0 H.264 High with its sound: $(video_streams "$1" | tr '\n' ' ')"
+    local streams
+    streams=$(ffprobe -v error -show_entries stream=codec_name,profile,pix_fmt -of csv=p=0 "$1" | tr '\n' ' ')
+    [ "$streams" = "h264,High,yuv420p aac,LC " ] || fail "$1 is not 4:2:0 H.264 High with its sound: $streams"
 }
 
 echo "case: the README's commands, as printed"
