@@ -1,6 +1,6 @@
 # The Debian package as a user gets it: built by CPack, unpacked into a
-# temporary root, and the installed program run on the installed sample photo
-# with a lattice made by the command its own message gives.
+# temporary root, and the installed program run on the installed sample photo,
+# making its own lattice as the installed lattice writer does.
 source "$E2E_LIB"
 : "${CPACK_CONFIG:?path of CPackConfig.cmake in the build folder}"
 
