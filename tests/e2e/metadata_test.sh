@@ -30,6 +30,7 @@ exiftool -q -overwrite_original -Make="Tintsmith Scanner" -DateTimeOriginal="202
 start_program
 id=$(wait_window "Settings")
 toggle_box "$id" 200 160 on  # "Batch Process Photos"
+tick_classic "$id"
 key "$id" Escape
 close_result
 wait_exit
