@@ -491,7 +491,8 @@ std::string helpText() {
            "Exit codes: 0 done; 1 cc.jpg cannot be read; 2 no chart found; 3 the camera\n"
            "cannot be opened; 4 not everything asked for was written (or a console line\n"
            "was lost); 5 cancelled (the Settings or camera window closed with its close\n"
-           "button); 6 LUT files written, but the check found they do not correct the chart.";
+           "button); 6 LUT files written, but the check found they do not correct the\n"
+           "chart.";
 }
 
 // How a run ended, in words, for a console that closes with the program.
