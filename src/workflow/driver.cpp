@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <opencv2/highgui.hpp>
 
@@ -142,19 +144,33 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
     return note.path + ": " + note.reason;
 }
 
-// What to check when no chart was found: the chart type, the whole chart in
-// the photo, its size, the light; or the source, when none was chosen.
-std::string noChartAdvice(const Settings& settings, const ChartReference& reference,
-                          const WorkingPaths& paths) {
+// The lines after "ChartColor not detected ": where the chart was looked
+// for, what was seen there, and what to check: the chart type, the whole chart
+// in the photo, its size, the light; or the source, when none was chosen.
+std::vector<std::string> noChartLines(const Settings& settings, const ChartReference& reference,
+                                      const WorkingPaths& paths, const ChartFound& found) {
     if (settings.source == Source::None)
-        return "No picture was taken: tick \"Use file cc.jpg\" or \"Use camera\" in the "
-               "Settings window.";
+        return {
+            "No picture was taken: tick \"Use file cc.jpg\" or \"Use camera\" in the "
+            "Settings window."};
+    std::vector<std::string> lines;
+    if (found.searched)
+        lines.push_back(
+            "Looked for the chart in the whole picture, then in the picture inside a "
+            "plain border, in overlapping crops of it and in enlarged parts of it, "
+            "for a small chart.");
+    // the colour test's refusals are told here
+    if (found.refused > 0)
+        lines.push_back(
+            "A chart-like pattern was seen, but its colours do not match the chosen "
+            "chart type: check the chart choice in the Settings window.");
     const std::string where =
         settings.source == Source::File ? paths.referenceImage : "the camera's last picture";
-    return "No " + reference.label + " was found in " + where +
-           ". Check that this is the chart in the photo (the chart type chosen in the Settings "
-           "window), that the whole chart is in the picture, at least 150 pixels across, and "
-           "that it is evenly lit, without glare.";
+    lines.push_back("No " + reference.label + " was found in " + where +
+                    ". Check that this is the chart in the photo (the chart type chosen in the "
+                    "Settings window), that the whole chart is in the picture, at least 150 "
+                    "pixels across, and that it is evenly lit, without glare.");
+    return lines;
 }
 
 // Tells what became of the LUT pair; true when both files were written.
@@ -300,10 +316,12 @@ int runPhases(const char*& phase) {
     }
 
     phase = "detecting the chart";
-    const CheckerList checkers = detectCharts(image, reference.detectorType);
+    // the first look as the preview's; only when it finds nothing, the further search
+    const ChartFound found = findChart(image, reference.detectorType);
+    const CheckerList& checkers = found.checkers;
     if (checkers.empty()) {
         say("ChartColor not detected ");
-        say(noChartAdvice(settings, reference, paths));
+        for (const std::string& line : noChartLines(settings, reference, paths, found)) say(line);
         return kExitNoChart;
     }
 

@@ -125,6 +125,16 @@ check_cc_grey() { expect_luts; }
 setup_cc_deep() { seed_inputs; "$E2E_TOOL" from-chart deep "$ASSETS/cc.jpg" "$WORK/cc.png" && mv "$WORK/cc.png" "$WORK/cc.jpg"; }
 check_cc_deep() { expect_luts; }
 setup_cc_huge() { seed_inputs; "$E2E_TOOL" from-chart huge "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
+# a chart 120 pixels wide on the pavement of a 12-megapixel scene: the first
+# look misses it, the further search finds it and the run goes on as usual
+setup_cc_far() { seed_inputs; "$E2E_TOOL" from-chart far "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
+check_cc_far() { expect_luts; grep -qF "ChartColor not detected" "$OUT" && fail "the chart was not found"; return 0; }
+# the same scene without the chart: the search ends with nothing written
+setup_cc_no_chart() { setup_cc_missing; "$E2E_TOOL" from-chart none "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
+check_cc_no_chart() {
+    expect_older_outputs
+    [ ! -e "$WORK/cc_LUT_check.png" ] && [ ! -e "$WORK/cc_LUT_check.csv" ] || fail "a check file was written"
+}
 setup_lattice_missing() { cp "$ASSETS/cc.jpg" "$WORK/cc.jpg"; older_outputs; }
 check_lattice_missing() { expect_older_outputs; }
 setup_lattice_small() { seed_inputs; "$E2E_TOOL" image small-lattice "$WORK/original.png"; older_outputs; }
@@ -505,6 +515,8 @@ cc_empty                 plain  1     Invalid Image!
 cc_truncated             plain  1     Invalid Image!
 cc_folder                plain  1     Invalid Image!
 cc_tiny                  plain  2     ChartColor not detected
+cc_far                   plain  0     Wrote the LUT for your editor
+cc_no_chart              plain  2     Looked for the chart in the whole picture, then
 cc_grey                  plain  0     The chart shows no colour
 cc_deep                  plain  0     -
 cc_huge                  plain  0     -
