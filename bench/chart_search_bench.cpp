@@ -3,21 +3,24 @@
 // elapsed and processor time; and which of the real chart photos each finds.
 // Usage: chart_search_bench [REPEATS] (default 3; medians).
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "cost.hpp"
 #include "workflow/chart/chart.hpp"
 
 #if !defined(TINTSMITH_REAL_PHOTOS)
 #define TINTSMITH_REAL_PHOTOS "bench/photos"
+#endif
+#if !defined(TINTSMITH_SAMPLE_CHART)
+#define TINTSMITH_SAMPLE_CHART "assets/cc.jpg"
 #endif
 
 namespace fs = std::filesystem;
@@ -28,30 +31,6 @@ namespace {
 constexpr int kPhotoWidth = 4000;  // 12 megapixels, 4:3
 constexpr int kPhotoHeight = 3000;
 constexpr double kBound = 5;  // seconds a photo without a chart may take to answer
-
-struct Cost {
-    double elapsed = 0, processor = 0;  // seconds; processor: every thread of the process
-};
-
-template <class Work>
-Cost timed(Work&& work) {
-    auto start = std::chrono::steady_clock::now();
-    std::clock_t startClock = std::clock();
-    work();
-    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-            double(std::clock() - startClock) / CLOCKS_PER_SEC};
-}
-
-Cost median(std::vector<Cost> costs) {
-    std::vector<double> elapsed, processor;
-    for (const Cost& cost : costs) {
-        elapsed.push_back(cost.elapsed);
-        processor.push_back(cost.processor);
-    }
-    std::sort(elapsed.begin(), elapsed.end());
-    std::sort(processor.begin(), processor.end());
-    return {elapsed[elapsed.size() / 2], processor[processor.size() / 2]};
-}
 
 // A real scene without a chart: a chart photo with its chart painted over in
 // the scene's mean colour, scaled to 12 megapixels.
@@ -81,7 +60,8 @@ int main(int argc, char** argv) {
     for (const auto& entry : fs::directory_iterator(TINTSMITH_REAL_PHOTOS))
         if (entry.path().extension() == ".jpg") photos.push_back(entry.path());
     std::sort(photos.begin(), photos.end());
-    if (photos.empty()) {
+    photos.push_back(TINTSMITH_SAMPLE_CHART);
+    if (photos.size() < 2) {
         std::printf("no photos in %s\n", TINTSMITH_REAL_PHOTOS);
         return 1;
     }
