@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
         bool refusedOnce = false;
         const ChartFound found = findChart(
             photo, cv::mcc::MCC24, [&](const auto&) { return std::exchange(refusedOnce, true); });
-        std::printf("  %-36s %-12s %-8s %d\n", path.filename().c_str(), first ? "found" : "-",
-                    found.checkers.empty() ? "-" : "found", found.refused);
+        std::printf("  %-36s %-12s %-8s %d\n", path.filename().string().c_str(),
+                    first ? "found" : "-", found.checkers.empty() ? "-" : "found", found.refused);
     }
 
     const cv::Mat scene = sceneWithoutChart(cv::imread(photos.front().string(), cv::IMREAD_COLOR));
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     }
     const Cost look = median(looks), search = median(searches);
     std::printf("a %d x %d photo without a chart (%s, chart painted over), medians of %d\n",
-                scene.cols, scene.rows, photos.front().filename().c_str(), repeats);
+                scene.cols, scene.rows, photos.front().filename().string().c_str(), repeats);
     std::printf("                                        elapsed   processor\n");
     std::printf("  the first look alone                %7.2f s %7.2f s\n", look.elapsed,
                 look.processor);

@@ -324,6 +324,9 @@ int runPhases(const char*& phase) {
         for (const std::string& line : noChartLines(settings, reference, paths, found)) say(line);
         return kExitNoChart;
     }
+    if (found.searched)
+        say("The chart was found only by the further search, not at the first look at the "
+            "whole picture: check its green outline in the result window.");
 
     phase = "fitting the correction and writing the LUT files";
     ResultWindow window;

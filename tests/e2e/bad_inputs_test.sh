@@ -128,7 +128,7 @@ setup_cc_huge() { seed_inputs; "$E2E_TOOL" from-chart huge "$ASSETS/cc.jpg" "$WO
 # a chart 120 pixels wide on the pavement of a 12-megapixel scene: the first
 # look misses it, the further search finds it and the run goes on as usual
 setup_cc_far() { seed_inputs; "$E2E_TOOL" from-chart far "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
-check_cc_far() { expect_luts; grep -qF "ChartColor not detected" "$OUT" && fail "the chart was not found"; return 0; }
+check_cc_far() { expect_luts; }
 # the same scene without the chart: the search ends with nothing written
 setup_cc_no_chart() { setup_cc_missing; "$E2E_TOOL" from-chart none "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
 check_cc_no_chart() {
@@ -515,7 +515,7 @@ cc_empty                 plain  1     Invalid Image!
 cc_truncated             plain  1     Invalid Image!
 cc_folder                plain  1     Invalid Image!
 cc_tiny                  plain  2     ChartColor not detected
-cc_far                   plain  0     Wrote the LUT for your editor
+cc_far                   plain  0     The chart was found only by the further search
 cc_no_chart              plain  2     Looked for the chart in the whole picture, then
 cc_grey                  plain  0     The chart shows no colour
 cc_deep                  plain  0     -

@@ -1,6 +1,9 @@
 // The further chart search: the sample chart photo placed in larger frames is
 // found by the views and handed back as the first look finds it in the photo
 // itself; the first look stays as it was; refused patterns are counted.
+#include <memory>
+#include <utility>
+
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
