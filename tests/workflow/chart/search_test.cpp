@@ -76,6 +76,27 @@ TEST(ChartSearch, AChartPlacedAnywhereIsMappedBackAndMeasuredAsInThePhotoItself)
     }
 }
 
+// A chart 120 pixels wide in a 12-megapixel frame is found in an enlarged
+// tile and mapped back through the enlargement.
+TEST(ChartSearch, ASmallChartIsMappedBackFromAnEnlargedTile) {
+    constexpr double kShrink = 0.27;  // the sample's chart, 437 pixels wide, to 118
+    const cv::Point at(2700, 2100);
+    cv::Mat frame(3000, 4000, CV_8UC3), small;
+    cv::randn(frame, cv::Scalar::all(110), cv::Scalar::all(12));
+    cv::resize(fittedSample().photo, small, {}, kShrink, kShrink, cv::INTER_AREA);
+    small.copyTo(frame(cv::Rect(at, small.size())));
+    const ChartFound found = findChart(frame, cv::mcc::MCC24, refusingFirst());
+    ASSERT_EQ(found.checkers.size(), 1u);
+    // the sample's corners shrunk, within the 15 pixels above shrunk alike
+    constexpr double kCornerTolerance = 15 * kShrink;
+    const std::vector<cv::Point2f> sampleBox = fittedSample().checkers.front()->getBox();
+    const std::vector<cv::Point2f> box = found.checkers.front()->getBox();
+    for (size_t i = 0; i < box.size(); ++i)
+        EXPECT_LE(cv::norm(box[i] - (sampleBox[i] * float(kShrink) + cv::Point2f(at))),
+                  kCornerTolerance)
+            << "corner " << i;
+}
+
 // The first look is the detection of old: its chart is taken as it comes and
 // the search never runs.
 TEST(ChartSearch, TheFirstLooksChartIsTakenAsItIs) {
