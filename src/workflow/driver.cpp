@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <opencv2/highgui.hpp>
 
@@ -168,19 +170,36 @@ std::string batchSummary(const BatchReport& report, const WorkingPaths& paths) {
                                  : std::string("no photo was corrected"));
 }
 
-// What to check when no chart was found: the chart type, the whole chart in
-// the photo, its size, the light; or the source, when none was chosen.
-std::string noChartAdvice(const Settings& settings, const ChartReference& reference,
-                          const WorkingPaths& paths) {
+// The lines after "ChartColor not detected ": where the chart was looked
+// for, what was seen there, and what to check: the chart type, the whole chart
+// in the photo, its size, the light; or the source, when none was chosen.
+std::vector<std::string> noChartLines(const Settings& settings, const ChartReference& reference,
+                                      const WorkingPaths& paths, const ChartFound& found,
+                                      const std::string& refusal) {
     if (settings.source == Source::None)
-        return "No picture was taken: tick \"Use file cc.jpg\" or \"Use camera\" in the "
-               "Settings window.";
+        return {
+            "No picture was taken: tick \"Use file cc.jpg\" or \"Use camera\" in the "
+            "Settings window."};
+    std::vector<std::string> lines;
+    if (found.searched)
+        lines.push_back(
+            "Looked for the chart in the whole picture, then in the picture inside a "
+            "plain border, in overlapping crops of it and in enlarged parts of it, "
+            "for a small chart.");
     const std::string where =
         settings.source == Source::File ? paths.referenceImage : "the camera's last picture";
-    return "No " + reference.label + " was found in " + where +
-           ". Check that this is the chart in the photo (the chart type chosen in the Settings "
-           "window), that the whole chart is in the picture, at least 150 pixels across, and "
-           "that it is evenly lit, without glare.";
+    // the colour test's refusals are told here
+    if (found.refused > 0)
+        lines.push_back("A chart-like pattern was seen in " + where +
+                        ", but its colours do not match the chosen chart type, " + reference.label +
+                        " (" + refusal +
+                        "); check the chart choice: tick the chart that is in the photo in the "
+                        "Settings window.");
+    lines.push_back("No " + reference.label + " was found in " + where +
+                    ". Check that this is the chart in the photo (the chart type chosen in the "
+                    "Settings window), that the whole chart is in the picture, at least 150 "
+                    "pixels across, and that it is evenly lit, without glare.");
+    return lines;
 }
 
 // Tells what became of the LUT pair; true when both files were written.
@@ -400,33 +419,27 @@ int runPhases(const char*& phase) {
     }
 
     phase = "detecting the chart";
-    const CheckerList found = detectCharts(image, reference.detectorType);
-    if (found.empty()) {
-        say("ChartColor not detected ");
-        say(noChartAdvice(settings, reference, paths));
-        return kExitNoChart;
-    }
-    // a pattern is a chart only when its colours can be the chart chosen
-    CheckerList checkers;
-    Outcome refused;
-    for (const auto& checker : found) {
-        const Outcome matched = chartColoursMatch(measuredPatchColours(checker), reference);
-        if (matched.done)
-            checkers.push_back(checker);
-        else
-            refused = matched;
-    }
+    // the first look as the preview's; only when it finds nothing acceptable,
+    // the further search. A pattern is a chart only when its colours can be
+    // the chart chosen.
+    Outcome refusal;
+    const ChartFound found =
+        findChart(image, reference.detectorType, [&](const cv::Ptr<cv::mcc::CChecker>& checker) {
+            const Outcome matched = chartColoursMatch(measuredPatchColours(checker), reference);
+            if (!matched.done) refusal = matched;
+            return matched.done;
+        });
+    const CheckerList& checkers = found.checkers;
     if (checkers.empty()) {
         say("ChartColor not detected ");
-        say("A chart-like pattern was seen in " +
-            (settings.source == Source::File ? paths.referenceImage
-                                             : std::string("the camera's last picture")) +
-            ", but its colours do not match the chosen chart type, " + reference.label + " (" +
-            refused.reason +
-            "); check the chart choice: tick the chart that is in the photo in the Settings "
-            "window.");
+        for (const std::string& line :
+             noChartLines(settings, reference, paths, found, refusal.reason))
+            say(line);
         return kExitNoChart;
     }
+    if (found.searched)
+        say("The chart was found only by the further search, not at the first look at the "
+            "whole picture: check its green outline in the result window.");
 
     phase = "fitting the correction and writing the LUT files";
     bool wroteAny = false;  // a LUT file or a corrected photo

@@ -153,6 +153,16 @@ setup_lattice_unwritable() {
 check_lattice_unwritable() { expect_no_file "$WORK/original.png"; unmount_all; }
 setup_lattice_damaged() { setup_lattice_missing; printf 'not a png' >"$WORK/original.png"; HASH_SKIP=""; }
 check_lattice_damaged() { expect_older_outputs; expect_stdout_has "delete it, and Tintsmith makes it anew"; }
+# a chart 120 pixels wide on the pavement of a 12-megapixel scene: the first
+# look misses it, the further search finds it and the run goes on as usual
+setup_cc_far() { seed_inputs; "$E2E_TOOL" from-chart far "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
+check_cc_far() { expect_luts; }
+# the same scene without the chart: the search ends with nothing written
+setup_cc_no_chart() { setup_cc_missing; "$E2E_TOOL" from-chart none "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
+check_cc_no_chart() {
+    expect_older_outputs
+    [ ! -e "$WORK/cc_LUT_check.png" ] && [ ! -e "$WORK/cc_LUT_check.csv" ] || fail "a check file was written"
+}
 setup_lattice_small() { seed_inputs; "$E2E_TOOL" image small-lattice "$WORK/original.png"; older_outputs; }
 check_lattice_small() {
     "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "256 256 3 8" || fail "cc_LUT.png does not follow the lattice's size"
@@ -553,6 +563,8 @@ cc_empty                 plain  1     Invalid Image!
 cc_truncated             plain  1     Invalid Image!
 cc_folder                plain  1     Invalid Image!
 cc_tiny                  plain  2     ChartColor not detected
+cc_far                   plain  0     The chart was found only by the further search
+cc_no_chart              plain  2     Looked for the chart in the whole picture, then
 cc_grey                  plain  0     The chart shows no colour
 cc_deep                  plain  0     -
 cc_huge                  plain  0     -
