@@ -32,12 +32,7 @@ exiftool -q -overwrite_original -Make="Tintsmith Film" -XResolution=350 -YResolu
     -ResolutionUnit=inches -IPTC:By-line="A. Photographer" "$WORK/Photos/film.tif" ||
     fail "exiftool could not write the TIFF's metadata"
 
-start_program
-id=$(wait_window "Settings")
-toggle_box "$id" 200 160 on  # "Batch Process Photos"
-key "$id" Escape
-close_result
-wait_exit
+run_batch
 expect_status 0
 expect_report
 

@@ -4,6 +4,7 @@
 // when it fails; nothing here prints.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ struct ChartRecord {
     const PatchTable* table;              // our own reference colours, or nullptr for
     cv::ccm::CONST_COLOR builtInColours;  // the library's built-in ones
     int patchCount;
+    const char* const* patchNames;  // the chart's own names, in patch order, or nullptr
 };
 
 constexpr int kChartChoices = 7;
@@ -41,9 +43,10 @@ struct ChartReference {
     cv::mcc::TYPECHART detectorType = cv::mcc::MCC24;
     bool builtIn = false;  // use constColor
     cv::ccm::CONST_COLOR constColor = cv::ccm::COLORCHECKER_Macbeth;
-    cv::Mat colours;      // 24 x 1 CV_64FC3 sRGB in 0..1, or empty when builtIn
-    int patchCount = 24;  // patches the reference describes
-    std::string label;    // the chart's name as the Settings window shows it
+    cv::Mat colours;                          // 24 x 1 CV_64FC3 sRGB in 0..1, or empty when builtIn
+    int patchCount = 24;                      // patches the reference describes
+    std::string label;                        // the chart's name as the Settings window shows it
+    const char* const* patchNames = nullptr;  // patchCount names, when the chart has them
 };
 
 // The reference for chart choice 0..6.
@@ -75,6 +78,45 @@ cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker);
 // alone.
 bool chartHasColour(const cv::Mat& measured);
 
+// --- The further search ------------------------------------------------------
+// When the one look at the whole photo finds nothing acceptable, the detector
+// is shown other views of it: the photo inside a plain border, overlapping
+// crops at two sizes, and enlarged tiles for a small chart. A chart found there is handed back as
+// if found in the photo itself: its outline in the photo's pixels, its colours measured on them.
+
+// One view: a region of the photo, scaled by `scale`, inside a plain grey
+// border `border` view pixels wide.
+struct SearchView {
+    cv::Rect region;
+    double scale = 1;
+    int border = 0;
+};
+
+// The views tried for a photo of `size`, in rounds: the views of one round
+// are searched at once, and a later round only when no earlier one found an
+// acceptable chart.
+std::vector<std::vector<SearchView>> searchRounds(cv::Size size);
+
+// The charts the detector finds in one view of `photo`, mapped back onto the
+// photo and, when the view was scaled, measured again on the photo's pixels
+// where the detector finds the chart there too.
+CheckerList detectInView(const cv::Mat& photo, const SearchView& view,
+                         cv::mcc::TYPECHART detectorType);
+
+// Whether a chart found can be the chosen chart; an empty test accepts all.
+using ChartTest = std::function<bool(const cv::Ptr<cv::mcc::CChecker>&)>;
+
+struct ChartFound {
+    CheckerList checkers;   // the chart accepted, or empty
+    bool searched = false;  // the first look found nothing acceptable: the search ran
+    int refused = 0;        // chart-like patterns seen that `acceptable` refused
+};
+
+// The first look exactly as detectCharts; only when it finds nothing
+// `acceptable`, the further search, rounds of views on both cores.
+ChartFound findChart(const cv::Mat& photo, cv::mcc::TYPECHART detectorType,
+                     const ChartTest& acceptable = {});
+
 // --- The fit -----------------------------------------------------------------
 
 struct Fit {
@@ -86,5 +128,39 @@ struct Fit {
 // Builds and runs the model for `reference`; refuses a patch count that does
 // not match, and turns a library failure into words.
 Fit fitModel(const cv::Mat& measured, const ChartReference& reference);
+
+// --- Whether the colours can be the chart ------------------------------------
+// A pattern the detector takes for a chart is used only when its colours can
+// be a photo of the chosen chart, under any even light.
+
+// The reference as sRGB on 0..1, reference.patchCount x 1 CV_64FC3; a
+// built-in chart's as the library converts it for the fit. Empty when the
+// library gives none.
+cv::Mat referenceSrgb(const ChartReference& reference);
+
+// The reference's neutral patches (CIELAB chroma below 6), lightest first.
+std::vector<int> neutralPatches(const cv::Mat& referenceSrgb);
+
+// The measured colours (N x 1 CV_64FC3) with the light's cast and the exposure
+// taken out: each channel scaled so that the greys, clipped and black ones
+// aside, are grey and as light as the reference's on average.
+cv::Mat castRemoved(const cv::Mat& measured, const cv::Mat& referenceSrgb,
+                    const std::vector<int>& neutrals);
+
+// Done when the measured colours (N x 1, 3 channels, 0..1) can be the chart
+// of `reference`: its greys light to dark in the chart's order and grey
+// beside one another, its colours in the chart's hues, and the fit within
+// the error real photos of a chart reach. Else not done, with what differs.
+Outcome chartColoursMatch(const cv::Mat& measured, const ChartReference& reference);
+
+// Per patch of a found chart: true when its pixels vary far more than a
+// printed patch's do, as where something covers it or it was found off the
+// chart.
+std::vector<bool> unevenPatches(const cv::Ptr<cv::mcc::CChecker>& checker);
+
+// Of the other chart choices with the detector chart type and patch count of
+// `chosen`, the one the measured colours fit best (the lowest loss); `chosen`
+// when there is none.
+int closestChartChoice(const cv::Mat& measured, int chosen);
 
 }  // namespace tintsmith
