@@ -24,7 +24,10 @@ set_documents() {
 # Runs the program to its result window, closes it with a key, and checks exit 0.
 run_sample() {
     start_program
-    key "$(wait_window "Settings" 180)" Escape
+    local id
+    id=$(wait_window "Settings" 180)
+    tick_classic "$id"  # the sample's chart type
+    key "$id" Escape
     close_result 240
     wait_exit 120
     expect_status 0
@@ -68,6 +71,7 @@ if command -v exiftool >/dev/null; then
         "$WORK/Photos/IMG_0001.jpg" || fail "exiftool could not write the photo's Exif"
     start_program
     id=$(wait_window "Settings" 180)
+    tick_classic "$id"
     toggle_box "$id" 200 160 on  # "Batch Process Photos"
     key "$id" Escape
     close_result 240
@@ -97,7 +101,9 @@ until grep -q held "$SANDBOX/held.txt"; do
     sleep 0.2
 done
 start_program
-key "$(wait_window "Settings" 180)" Escape
+id=$(wait_window "Settings" 180)
+tick_classic "$id"
+key "$id" Escape
 close_result 240
 wait_exit 120
 kill "$holder" 2>/dev/null
