@@ -74,6 +74,12 @@ std::string lutImagePathFor(const std::string& referenceImagePath);
 
 void say(const std::string& line);
 
+// `text` as it may reach a terminal: control characters (C0, DEL, C1), the
+// marks that reorder text (bidirectional overrides) and bytes that are not
+// UTF-8 written visibly as escapes (\e, \n, \x9b, \u202e), so that no file
+// name can move the cursor, forge a line or retitle the terminal.
+std::string consoleSafe(const std::string& text);
+
 // --- Windows -----------------------------------------------------------------
 // Each a thin loop that shows, waits and reads keys around a per-frame function
 // a test can call without a display.

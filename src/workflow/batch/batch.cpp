@@ -270,7 +270,7 @@ void correctAndStage(Entry& entry, const std::string& format, std::vector<std::u
         entry.remarks.push_back("a " + read.file.format + " of " + std::to_string(read.file.pages) +
                                 " pages, of which only the first is corrected");
     Outcome staged;
-    entry.temporary = writeTemporary(entry.output, encoded, staged);
+    entry.temporary = writeTemporary(entry.output, encoded, staged, systemFiles(), entry.file);
     entry.unwritten = staged.reason;
 }
 
@@ -497,8 +497,14 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     const auto tell = [&](const BatchNote& note) {
         if (observer.note) observer.note(note);
     };
-    if (sameFolder(inputFolder, outputFolder)) {
-        tell({BatchNote::Kind::SameFolder, outputFolder, "", true});
+    // corrected photos named cc.jpg or original.png would replace the run's own inputs
+    std::string photos = inputFolder;
+    while (photos.size() > 1 && (photos.back() == '/' || photos.back() == platform::kPathSeparator))
+        photos.pop_back();
+    const std::string workingFolder = folderOf(photos);
+    const bool working = !workingFolder.empty() && sameFolder(workingFolder, outputFolder);
+    if (working || sameFolder(inputFolder, outputFolder)) {
+        tell({BatchNote::Kind::SameFolder, outputFolder, working ? workingFolder : "", true});
         report.failed++;
         return report;
     }
