@@ -184,7 +184,8 @@ std::string skipAdvice(ReadProblem problem) {
             return "; it was moved or deleted while Tintsmith ran: put it back and run Tintsmith "
                    "again";
         case ReadProblem::Unreadable:
-            return "; check that you may read it, or take it out of the photo folder";
+            return "; check that you may read it and open the folders on its way, or take it out "
+                   "of the photo folder";
         default:  // read whole, but its format cannot take it corrected
             return "; save it as a JPEG, PNG or TIFF to have it corrected, or take it out of the "
                    "photo folder";
@@ -204,7 +205,9 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
             return "Could not write " + note.path + ": " + note.reason + writeAdvice(note.reason);
         case BatchNote::Kind::NotListed:
             return "Could not list the photo folder " + note.path + ": " + note.reason +
-                   "; make it beside cc.jpg and put the photos to correct in it";
+                   (note.reason.rfind("it cannot be read (", 0) == 0
+                        ? "; check that you may read and open it"
+                        : "; make it beside cc.jpg and put the photos to correct in it");
         case BatchNote::Kind::ListedInPart:
             return "Could not list the photo folder " + note.path +
                    " to its end; the photos after the point it stopped were not corrected: check "

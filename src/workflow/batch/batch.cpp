@@ -165,8 +165,12 @@ PhotoListing listPhotos(const std::string& folder) {
     std::error_code error;
     fs::directory_iterator it(fs::path(folder), error), end;
     if (error) {
-        listing.notes.push_back(
-            {BatchNote::Kind::NotListed, folder, "it is missing or cannot be read", true});
+        // a folder that may not be read or searched is no missing one
+        const bool missing = error == std::errc::no_such_file_or_directory;
+        listing.notes.push_back({BatchNote::Kind::NotListed, folder,
+                                 missing ? "it is missing or cannot be read"
+                                         : "it cannot be read (" + error.message() + ")",
+                                 true});
         return listing;
     }
     for (; !error && it != end; it.increment(error)) {
@@ -180,6 +184,13 @@ PhotoListing listPhotos(const std::string& folder) {
         }
         if (fs::is_regular_file(status)) {
             listing.files.push_back(path);
+            continue;
+        }
+        // listed, but not to be looked into: a folder that may be read, not searched
+        if (statusError && statusError != std::errc::no_such_file_or_directory) {
+            listing.notes.push_back({BatchNote::Kind::Skipped, path,
+                                     "it cannot be reached (" + statusError.message() + ")", true,
+                                     ReadProblem::Unreadable});
             continue;
         }
         listing.notes.push_back({BatchNote::Kind::Skipped, path,
