@@ -203,29 +203,6 @@ TEST_F(LutPair, AKillAtAnyStepLeavesBothOldOrBothNewOnceTheNextRunHasSettledIt) 
     }
 }
 
-// Regression: a run killed between the renames after a later run had written
-// the pair left its marker, and the next run replayed it over the newer pair,
-// mixing it. A marker older than the files it names is removed, not replayed.
-TEST_F(LutPair, AMarkerOlderThanThePairItNamesIsRemovedNotReplayed) {
-    const cv::Mat lut = positionImage(512, 512);
-    bool mixed = false;
-    for (int stop = 0; !mixed && stop < 60; ++stop) {
-        SetUp();
-        std::ofstream(folder + "cc_LUT.png") << "older png";
-        std::ofstream(folder + "cc_LUT.cube") << "older cube";
-        writeKilledAt(stop, lut, folder, false);
-        mixed = readFile(folder + "cc_LUT.png") != "older png" &&
-                readFile(folder + "cc_LUT.cube") == "older cube";
-    }
-    ASSERT_TRUE(mixed);
-    std::ofstream(folder + "cc_LUT.png") << "newer png";
-    std::ofstream(folder + "cc_LUT.cube") << "newer cube";
-    EXPECT_TRUE(resumeStoppedReplacements(folder).empty());
-    EXPECT_EQ(readFile(folder + "cc_LUT.png"), "newer png");
-    EXPECT_EQ(readFile(folder + "cc_LUT.cube"), "newer cube");
-    EXPECT_EQ(entries(), 2u);
-}
-
 // A run that tidies the folder while another replaces the pair (between its
 // two renames) leaves that replacement alone: its marker and its files are held.
 TEST_F(LutPair, ARunTidyingTheFolderMeanwhileLeavesALiveReplacementAlone) {
