@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
-#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -53,44 +52,6 @@ TEST(StandardStreams, ClosedOnesAreOpenedAgainAndNoWriteEndsTheProcess) {
     std::filesystem::remove(file);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);  // bits: 1 closed, 2 taken, 4 pipe, 8 and 16 the limit
-}
-
-}  // namespace
-
-namespace {
-
-// One run at a time per folder: its lock is held elsewhere while a live
-// process holds it, and free again once that process is killed (a killed run
-// never blocks the next).
-TEST(FolderLock, HeldWhileItsHolderLivesAndFreeOnceItIsKilled) {
-    const std::string folder = (std::filesystem::temp_directory_path() /
-                                ("tintsmith_lock_" + std::to_string(platform::processId())))
-                                   .string();
-    std::filesystem::create_directory(folder);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const platform::FileLock lock = platform::lockFolder(folder);
-        const char word = lock.taken() ? 'h' : 'x';
-        if (write(ready[1], &word, 1) != 1) _exit(1);
-        pause();  // until killed
-        _exit(0);
-    }
-    close(ready[1]);
-    char word = 0;
-    const bool heard = read(ready[0], &word, 1) == 1;
-    close(ready[0]);
-    const platform::LockState meanwhile = platform::lockFolder(folder).state();
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    ASSERT_TRUE(heard && word == 'h');
-    EXPECT_EQ(meanwhile, platform::LockState::HeldElsewhere);
-    EXPECT_TRUE(platform::lockFolder(folder).taken());
-    EXPECT_EQ(platform::lockFolder(folder + "/no such folder").state(),
-              platform::LockState::NoFile);
-    std::filesystem::remove(folder);
 }
 
 }  // namespace
