@@ -452,11 +452,15 @@ Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& 
     std::vector<std::uint8_t> encoded;
     bool encodedOk = false;
     try {
-        // OpenCV writes a PAM's samples in its own BGR order, where readers expect RGB
+        // OpenCV writes a PAM's samples in its own BGR order, where readers expect
+        // RGB, and names no tuple type unless asked, which leaves the order to guess
         cv::Mat pixels = image;
-        if (format == ".pam" && image.type() == CV_8UC3)
+        std::vector<int> parameters;
+        if (format == ".pam" && image.type() == CV_8UC3) {
             cv::cvtColor(image, pixels, cv::COLOR_BGR2RGB);
-        encodedOk = !pixels.empty() && cv::imencode(format, pixels, encoded);
+            parameters = {cv::IMWRITE_PAM_TUPLETYPE, cv::IMWRITE_PAM_FORMAT_RGB};
+        }
+        encodedOk = !pixels.empty() && cv::imencode(format, pixels, encoded, parameters);
     } catch (const cv::Exception&) {
         encodedOk = false;
     }
