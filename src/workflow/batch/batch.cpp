@@ -246,7 +246,7 @@ void correctAndStage(Entry& entry, const std::string& format, std::vector<std::u
     bool inBands = false;
     try {
         // the whole-image way meets any error of a band, and tells it as usual
-        inBands = correctJpegInBands(bytes, format, table, encoded, block);
+        inBands = correctJpegInBands(bytes, read.file.orientation, format, table, encoded, block);
     } catch (...) {
     }
     if (!inBands) {

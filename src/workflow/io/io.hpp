@@ -87,6 +87,10 @@ struct FileSniff {
     int width = 0, height = 0;  // a picture's size, from its header
     int pages = 1;              // the full-size pictures in it (a TIFF's pages)
     std::string damage;  // what its header already shows ("is cut short (...)"); "" when none
+    // How its pixels are turned to stand upright, 1 to 8 as in Exif: its Exif
+    // picture directory's (IFD0), else its XMP's; 1 when neither names one. The
+    // one decision both decode paths follow.
+    int orientation = 1;
 };
 
 // Reads up to `size` bytes at `offset` into `into`; gives how many it read.
@@ -131,7 +135,7 @@ struct ImageRead {
     Outcome outcome;
     ReadProblem problem = ReadProblem::None;
     FileSniff file;  // what the file is, as far as it was looked at
-    cv::Mat image;   // 8-bit BGR when read, turned as its Exif orientation says
+    cv::Mat image;   // 8-bit BGR when read, turned as file.orientation says
 };
 
 // Reads a picture as 8-bit BGR only when every pixel of it decodes and it fits
@@ -152,7 +156,8 @@ void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
 // --- Exif --------------------------------------------------------------------
 
 // The orientation an Exif APP1 segment ("Exif\0\0" and a TIFF header) asks
-// for: 1 when it names none, 0 when it cannot be read or names two.
+// for in its picture directory (IFD0; the thumbnail's IFD1 turns nothing): 1
+// when it names none, 0 when it cannot be read or names two.
 int exifOrientation(const std::uint8_t* data, std::size_t size);
 
 // True when the APP1 segment's data is Exif (and not, say, XMP).
