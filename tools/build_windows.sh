@@ -3,7 +3,8 @@
 # build-windows/tintsmith.exe that needs only the system's DLLs.
 #
 # OpenCV 4.6 (with the contrib module mcc) and the libraries it needs (zlib,
-# libpng, libjpeg-turbo and protobuf for dnn, which mcc needs) are built from
+# libpng, libjpeg-turbo and protobuf for dnn, which mcc needs), and Exiv2 with
+# expat for its XMP, are built from
 # Debian's own source packages into a prefix kept outside the checkout, so only
 # the first run takes long. The cache is TINTSMITH_WINDOWS_CACHE, else
 # $XDG_CACHE_HOME/tintsmith-windows, else ~/.cache/tintsmith-windows.
@@ -183,10 +184,26 @@ build_library opencv opencv \
     -DPNG_LIBRARY="$prefix/lib/libpng16.a" -DPNG_PNG_INCLUDE_DIR="$prefix/include" \
     -DJPEG_LIBRARY="$prefix/lib/libjpeg.a" -DJPEG_INCLUDE_DIR="$prefix/include"
 
+# expat's build lives in a folder of its source; static, so its users say
+# XML_STATIC. Without DTDs, which XMP never has (and Debian's patches compare
+# XML_DTD with 1, where CMake defines it empty)
+source_subfolder=/expat build_library expat expat -DEXPAT_SHARED_LIBS=OFF \
+    -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
+    -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_FUZZERS=OFF -DEXPAT_MSVC_STATIC_CRT=OFF -DEXPAT_DTD=OFF
+
+build_library exiv2 exiv2 -DEXIV2_ENABLE_XMP=ON -DEXIV2_ENABLE_PNG=ON -DEXIV2_ENABLE_NLS=OFF \
+    -DEXIV2_ENABLE_WEBREADY=OFF -DEXIV2_ENABLE_CURL=OFF -DEXIV2_ENABLE_SSH=OFF \
+    -DEXIV2_ENABLE_BMFF=OFF -DEXIV2_ENABLE_VIDEO=OFF -DEXIV2_BUILD_SAMPLES=OFF \
+    -DEXIV2_BUILD_EXIV2_COMMAND=OFF -DEXIV2_BUILD_UNIT_TESTS=OFF -DEXIV2_BUILD_DOC=OFF \
+    -DCMAKE_C_FLAGS=-DXML_STATIC -DCMAKE_CXX_FLAGS=-DXML_STATIC -DCMAKE_DISABLE_FIND_PACKAGE_Iconv=ON \
+    -DEXPAT_LIBRARY="$prefix/lib/libexpat.a" -DEXPAT_INCLUDE_DIR="$prefix/include" \
+    -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include"
+
 echo "== tintsmith.exe"
 start=$(date +%s)
 cmake -S "$checkout" -B "$checkout/build-windows" "${common_flags[@]}" \
     -DOpenCV_DIR="$prefix" -DOpenCV_STATIC=ON -DTINTSMITH_TESTS=OFF -DTINTSMITH_BENCH=OFF \
+    -Dexiv2_DIR="$prefix/lib/cmake/exiv2" \
     -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
     -DPNG_LIBRARY="$prefix/lib/libpng16.a" -DPNG_PNG_INCLUDE_DIR="$prefix/include" \
     -DCMAKE_EXE_LINKER_FLAGS="-static -s" >/dev/null

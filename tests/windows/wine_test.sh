@@ -1,7 +1,8 @@
 # The Windows build under Wine on the test display: the sample photo run from a
 # Documents folder with a non-ASCII name gives LUT files identical to the Linux
-# build's; a cube another program holds open is told why; a name the ANSI
-# code page cannot hold arrives with spaces in place.
+# build's; a corrected JPEG keeps its Exif; a cube another program holds open
+# is told why; a name the ANSI code page cannot hold arrives with spaces in
+# place.
 # Needs WINDOWS_EXE (the .exe) beside the end-to-end tests' variables.
 source "$E2E_LIB"
 : "${WINDOWS_EXE:?path of tintsmith.exe}"
@@ -57,6 +58,32 @@ TINTSMITH="$SANDBOX/tintsmith.sh"
 run_sample
 cmp "$WORK/cc_LUT.cube" "$reference_work/cc_LUT.cube" || fail "the cube differs from the Linux build's"
 cmp "$WORK/cc_LUT.png" "$reference_work/cc_LUT.png" || fail "cc_LUT.png differs from the Linux build's"
+
+echo "case: a corrected JPEG keeps its Exif, upright, without its thumbnail"
+if command -v exiftool >/dev/null; then
+    "$E2E_TOOL" image photo "$SANDBOX/thumb.jpg" || fail "could not make a thumbnail"
+    "$E2E_TOOL" image noise "$WORK/Photos/IMG_0001.jpg" || fail "could not make a photo"
+    exiftool -q -overwrite_original -Make="Tintsmith Optics" -DateTimeOriginal="2024:05:17 10:11:12" \
+        -GPSLatitude=48.8584 -GPSLatitudeRef=N -Orientation#=6 "-ThumbnailImage<=$SANDBOX/thumb.jpg" \
+        "$WORK/Photos/IMG_0001.jpg" || fail "exiftool could not write the photo's Exif"
+    start_program
+    id=$(wait_window "Settings" 180)
+    toggle_box "$id" 200 160 on  # "Batch Process Photos"
+    key "$id" Escape
+    close_result 240
+    wait_exit 120
+    expect_status 0
+    out="$WORK/ccPhotos/IMG_0001.jpg"
+    tag() { exiftool -s -s -s -n "-$2" "$1"; }
+    [ "$(tag "$out" Make)" = "Tintsmith Optics" ] || fail "the camera's make is lost"
+    [ "$(tag "$out" DateTimeOriginal)" = "2024:05:17 10:11:12" ] || fail "the date taken is lost"
+    [ "$(tag "$out" GPSLatitude)" = "48.8584" ] || fail "the GPS position is lost"
+    [ "$(tag "$out" Orientation)" = "1" ] || fail "the orientation is not upright"
+    [ -z "$(tag "$out" ThumbnailImage)" ] || fail "the uncorrected thumbnail is still there"
+    rm -f "$WORK/Photos/IMG_0001.jpg" "$out"
+else
+    echo "  SKIP: exiftool is not installed (libimage-exiftool-perl)"
+fi
 
 echo "case: a cube another program holds open is told why, and the older pair is kept"
 x86_64-w64-mingw32-gcc -O -o "$SANDBOX/hold_open.exe" "${BASH_SOURCE%/*}/hold_open.c" ||

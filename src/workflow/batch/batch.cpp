@@ -35,6 +35,7 @@
 #include "platform/platform.hpp"
 #include "workflow/batch/batch.hpp"
 #include "workflow/io/io.hpp"
+#include "workflow/io/metadata.hpp"
 
 namespace tintsmith {
 namespace {
@@ -241,7 +242,7 @@ void correctAndStage(Entry& entry, const std::string& format, std::vector<std::u
                      ImageRead& read, ColourTable& table, PhotoBlock* block) {
     // what the corrected photo keeps of the original, and what it does not
     const PhotoMetadata metadata = photoMetadata(bytes.data(), bytes.size());
-    const std::string profile = nonSrgbProfile(bytes.data(), bytes.size());
+    const std::string& profile = metadata.nonSrgbProfile;
     std::string encoded;
     bool inBands = false;
     try {
@@ -255,7 +256,8 @@ void correctAndStage(Entry& entry, const std::string& format, std::vector<std::u
         if (!entry.skipReason.empty()) return;
         // a picture its format cannot take (too wide for WebP) is left out
         // as one whose format cannot hold colour is
-        const Outcome encodedOk = encodeImage(entry.output, read.image, encoded, format);
+        const Outcome encodedOk = encodeImage(entry.output, read.image, encoded, format,
+                                              resolutionParameters(metadata, format));
         read.image.release();
         entry.skipReason = encodedOk.reason;
         entry.failed = !encodedOk.done;

@@ -163,37 +163,6 @@ int exifOrientation(const std::uint8_t* data, std::size_t size);
 // True when the APP1 segment's data is Exif (and not, say, XMP).
 bool isExifSegment(const std::uint8_t* data, std::size_t size);
 
-// --- Metadata ----------------------------------------------------------------
-// What a corrected photo keeps of its original JPEG or PNG: its Exif (made
-// upright, without the thumbnail that shows it uncorrected), XMP and
-// comments. Its colour profile is not kept: a corrected photo is sRGB.
-
-struct PhotoMetadata {
-    std::string exif;                      // the Exif's TIFF structure, as found
-    std::string xmp;                       // the XMP packet
-    std::vector<std::string> extendedXmp;  // a JPEG's extended XMP segments, whole
-    std::vector<std::string> comments;     // a JPEG's comments
-    std::vector<std::string> pngText;      // a PNG's text chunks: type, then data
-    bool empty() const;
-};
-
-// The metadata of a JPEG or PNG file's bytes; empty for any other file.
-PhotoMetadata photoMetadata(const std::uint8_t* data, std::size_t size);
-
-// An Exif TIFF structure made upright: orientation 1, the picture's size
-// width x height, no thumbnail (unlinked, zeroed, and cut off where it ends
-// the structure). "" when it cannot be read.
-std::string uprightExif(std::string tiff, int width, int height);
-
-// The encoded JPEG or PNG file `encoded` with `metadata` put in, its Exif and
-// XMP orientation upright; any other file as it is.
-std::string withMetadata(std::string encoded, const PhotoMetadata& metadata);
-
-// The name of a JPEG, PNG, TIFF or WebP file's colour profile when it is not
-// sRGB ("unnamed" when it has none); "" when there is none, or it is sRGB or
-// grey.
-std::string nonSrgbProfile(const std::uint8_t* data, std::size_t size);
-
 // --- Writing files -----------------------------------------------------------
 // Every file complete and on disk under a temporary name
 // (.tintsmith-<process>-<n>.tmp beside it) before it replaces the old one. On
@@ -290,9 +259,9 @@ std::string temporaryPathFor(const std::string& path);
 int removeLeftTemporaries(const std::string& folder);
 
 // The file `image` makes under `path`'s name, encoded as `extension` (the
-// name's own when ""), into `bytes`.
+// name's own when "") with OpenCV's encoder `parameters`, into `bytes`.
 Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& bytes,
-                    const std::string& extension = "");
+                    const std::string& extension = "", const std::vector<int>& parameters = {});
 
 // encodeImage, then replaceFileContents.
 Outcome writeImageFile(const std::string& path, const cv::Mat& image);

@@ -1,66 +1,147 @@
 // What a corrected photo keeps of its original, and its colour profile.
-// Exif, XMP and comments are taken from a JPEG's segments or a PNG's chunks
-// and put into the corrected file's; the Exif is made upright (its pixels are
-// turned already) and loses its thumbnail, which shows the photo uncorrected.
-// Sections: reading segments and chunks · the Exif made upright · metadata
-// taken and put back · the colour profile.
-#include <algorithm>
-#include <cstring>
+// Exiv2 reads the original's Exif, XMP, IPTC and comment and writes them into
+// the corrected file in memory; the resolution a JPEG's JFIF segment or a
+// PNG's pHYs chunk states, and a PNG's other text chunks, which Exiv2 leaves
+// behind, are carried here. Exiv2 is called under one lock: its XMP toolkit
+// and its registries are shared by the whole process.
+// Sections: Exiv2 · what Exiv2 does not carry · the colour profile ·
+// metadata taken and put back.
+#include "workflow/io/metadata.hpp"
 
-#include <zlib.h>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+// Exiv2 0.27 hands images out in std::auto_ptr, deprecated since C++11
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+#include <exiv2/exiv2.hpp>
+#include <exiv2/webpimage.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include "workflow/io/bytes.hpp"
-#include "workflow/io/io.hpp"
 
 namespace tintsmith {
+
+struct CarriedMetadata {
+    Exiv2::ExifData exif;  // without the thumbnail and the colour profile
+    Exiv2::XmpData xmp;
+    Exiv2::IptcData iptc;
+    std::string comment;
+};
+
 namespace {
 
-// --- Reading segments and chunks ---------------------------------------------
+// --- Exiv2 -------------------------------------------------------------------
 
-constexpr char kExifName[] = "Exif\0";  // with the string's own end: "Exif\0\0"
-constexpr std::size_t kExifNameSize = 6;
-constexpr char kXmpName[] = "http://ns.adobe.com/xap/1.0/";  // and its end
-constexpr char kExtendedXmpName[] = "http://ns.adobe.com/xmp/extension/";
-constexpr char kIccName[] = "ICC_PROFILE";
-constexpr char kPngXmpKeyword[] = "XML:com.adobe.xmp";
-// A JPEG segment holds at most this many bytes besides its marker and length.
-constexpr std::size_t kMostSegmentData = 65533;
-// A colour profile is read up to this size; larger ones are left unjudged.
-constexpr std::size_t kMostProfileBytes = std::size_t(16) << 20;
-
-bool startsWith(const std::string& data, const char* prefix, std::size_t size) {
-    return data.size() >= size && std::memcmp(data.data(), prefix, size) == 0;
+// The lock every use of Exiv2 holds; the first one also silences Exiv2's own
+// console output and starts its XMP toolkit, which is not safe to start twice.
+std::unique_lock<std::mutex> lockExiv2() {
+    static std::mutex mutex;
+    std::unique_lock<std::mutex> lock(mutex);
+    static const bool started = [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        return Exiv2::XmpParser::initialize();
+    }();
+    (void)started;
+    return lock;
 }
+
+// The formats a corrected photo's metadata is written into.
+bool carriesMetadata(int type) {
+    return type == Exiv2::ImageType::jpeg || type == Exiv2::ImageType::png ||
+           type == Exiv2::ImageType::tiff || type == Exiv2::ImageType::webp;
+}
+
+// Sets `key` to `value` where the data hold it; adds nothing.
+template <class Data, class Key>
+void setIfPresent(Data& data, const char* key, long value) {
+    const auto found = data.findKey(Key(key));
+    if (found != data.end()) found->setValue(std::to_string(value));
+}
+
+// The Exif and XMP made to describe the written picture: upright (its pixels
+// are turned already) and `width` x `height`.
+void describeWritten(CarriedMetadata& carried, long width, long height) {
+    using Exif = Exiv2::ExifKey;
+    using Xmp = Exiv2::XmpKey;
+    setIfPresent<Exiv2::ExifData, Exif>(carried.exif, "Exif.Image.Orientation", 1);
+    setIfPresent<Exiv2::ExifData, Exif>(carried.exif, "Exif.Image.ImageWidth", width);
+    setIfPresent<Exiv2::ExifData, Exif>(carried.exif, "Exif.Image.ImageLength", height);
+    setIfPresent<Exiv2::ExifData, Exif>(carried.exif, "Exif.Photo.PixelXDimension", width);
+    setIfPresent<Exiv2::ExifData, Exif>(carried.exif, "Exif.Photo.PixelYDimension", height);
+    setIfPresent<Exiv2::XmpData, Xmp>(carried.xmp, "Xmp.tiff.Orientation", 1);
+    setIfPresent<Exiv2::XmpData, Xmp>(carried.xmp, "Xmp.tiff.ImageWidth", width);
+    setIfPresent<Exiv2::XmpData, Xmp>(carried.xmp, "Xmp.tiff.ImageLength", height);
+    setIfPresent<Exiv2::XmpData, Xmp>(carried.xmp, "Xmp.exif.PixelXDimension", width);
+    setIfPresent<Exiv2::XmpData, Xmp>(carried.xmp, "Xmp.exif.PixelYDimension", height);
+}
+
+// The orientation the picture's own tags ask for: IFD0's, else XMP's; 1 when
+// neither names one of the eight.
+int orientationOf(const Exiv2::ExifData& exif, const Exiv2::XmpData& xmp) {
+    long value = 0;
+    const auto inExif = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    const auto inXmp = xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+    if (inExif != exif.end() && inExif->count() > 0)
+        value = inExif->toLong();
+    else if (inXmp != xmp.end() && inXmp->count() > 0)
+        value = inXmp->toLong();
+    return value >= 1 && value <= 8 ? int(value) : 1;
+}
+
+// A TIFF's resolution, from its picture's directory.
+Resolution tiffResolution(const Exiv2::ExifData& exif) {
+    const auto x = exif.findKey(Exiv2::ExifKey("Exif.Image.XResolution"));
+    const auto y = exif.findKey(Exiv2::ExifKey("Exif.Image.YResolution"));
+    const auto unit = exif.findKey(Exiv2::ExifKey("Exif.Image.ResolutionUnit"));
+    if (x == exif.end() || y == exif.end() || x->count() == 0 || y->count() == 0) return {};
+    // TIFF's default unit is the inch; 3 is the centimetre, 1 none
+    const long code = unit == exif.end() || unit->count() == 0 ? 2 : unit->toLong();
+    return {code == 3   ? Resolution::Unit::Centimetre
+            : code == 1 ? Resolution::Unit::None
+                        : Resolution::Unit::Inch,
+            std::uint32_t(std::lround(std::max(0.0F, x->toFloat()))),
+            std::uint32_t(std::lround(std::max(0.0F, y->toFloat())))};
+}
+
+// --- What Exiv2 does not carry -----------------------------------------------
+
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+constexpr std::size_t kPngHeaderEnd = 33;  // the signature and the IHDR chunk
+// PNG text chunks Exiv2 reads and writes itself, by their keyword.
+const char* const kExiv2PngKeywords[] = {"XML:com.adobe.xmp",     "Raw profile type exif",
+                                         "Raw profile type APP1", "Raw profile type iptc",
+                                         "Raw profile type xmp",  "Description"};
+// A PNG's pixels per metre in one pixel per inch.
+constexpr double kInchesPerMetre = 1 / 0.0254;
 
 bool isPng(const std::uint8_t* data, std::size_t size) {
-    static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    return size >= 8 && std::memcmp(data, kSignature, 8) == 0;
+    return size >= kPngHeaderEnd && std::memcmp(data, kPngSignature, 8) == 0;
 }
 
-bool isJpeg(const std::uint8_t* data, std::size_t size) {
-    return size >= 4 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff;
+// A JPEG's JFIF segment: where its units and density lie, 0 when it has none.
+// It is the first segment, always, so no walk is needed.
+std::size_t jfifDensityAt(const std::uint8_t* data, std::size_t size) {
+    const bool jfif = size >= 20 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff &&
+                      data[3] == 0xe0 && bigEndian16(data + 4) >= 16 &&
+                      std::memcmp(data + 6, "JFIF\0", 5) == 0;
+    return jfif ? 13 : 0;
 }
 
-// Calls `visit(type, data)` for each chunk of a PNG up to its end chunk but
-// the image data.
+// Calls `visit(type, data)` for each chunk of a PNG before its pixels.
 template <class Visit>
-void eachPngChunk(const std::uint8_t* b, std::size_t n, Visit visit) {
+void eachPngHeaderChunk(const std::uint8_t* b, std::size_t n, Visit visit) {
     for (std::size_t pos = 8; pos + 12 <= n;) {
         const std::size_t length = bigEndian32(b + pos);
         if (length > n - pos - 12) return;
         const std::string type(reinterpret_cast<const char*>(b + pos + 4), 4);
-        if (type == "IEND") return;
-        // the pixels, most of the file, are no visitor's business
-        if (type != "IDAT")
-            visit(type, std::string(reinterpret_cast<const char*>(b + pos + 8), length));
+        if (type == "IDAT" || type == "IEND") return;
+        visit(type, std::string(reinterpret_cast<const char*>(b + pos + 8), length));
         pos += length + 12;
     }
-}
-
-std::string jpegSegment(int marker, const std::string& data) {
-    std::string segment = {char(0xff), char(marker)};
-    appendUnsigned(segment, data.size() + 2, 2, true);
-    return segment + data;
 }
 
 std::string pngChunk(const std::string& type, const std::string& data) {
@@ -72,67 +153,82 @@ std::string pngChunk(const std::string& type, const std::string& data) {
     return chunk;
 }
 
-// zlib's compressed data inflated, up to `most` bytes; "" when it cannot be.
-std::string inflated(const std::string& data, std::size_t most) {
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) return {};
-    std::string out;
-    char buffer[1 << 14];
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = uInt(data.size());
-    int status = Z_OK;
-    while (status == Z_OK && out.size() <= most) {
-        stream.next_out = reinterpret_cast<Bytef*>(buffer);
-        stream.avail_out = sizeof buffer;
-        status = inflate(&stream, Z_NO_FLUSH);
-        out.append(buffer, sizeof buffer - stream.avail_out);
+// The resolution and other text chunks of a PNG or a JPEG; true when the PNG
+// says it is sRGB.
+bool readBesideExiv2(const std::uint8_t* data, std::size_t size, PhotoMetadata& metadata) {
+    if (const std::size_t at = jfifDensityAt(data, size)) {
+        const int unit = data[at];
+        metadata.resolution = {unit == 1   ? Resolution::Unit::Inch
+                               : unit == 2 ? Resolution::Unit::Centimetre
+                                           : Resolution::Unit::None,
+                               std::uint32_t(bigEndian16(data + at + 1)),
+                               std::uint32_t(bigEndian16(data + at + 3))};
     }
-    inflateEnd(&stream);
-    return status == Z_STREAM_END ? out : std::string();
+    if (!isPng(data, size)) return false;
+    bool srgb = false;
+    eachPngHeaderChunk(data, size, [&](const std::string& type, const std::string& chunk) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(chunk.data());
+        srgb = srgb || type == "sRGB";
+        if (type == "pHYs" && chunk.size() == 9)
+            metadata.resolution = {bytes[8] == 1 ? Resolution::Unit::Metre : Resolution::Unit::None,
+                                   bigEndian32(bytes), bigEndian32(bytes + 4)};
+        if (type != "tEXt" && type != "zTXt" && type != "iTXt") return;
+        const std::string keyword = chunk.substr(0, chunk.find('\0'));
+        for (const char* known : kExiv2PngKeywords)
+            if (keyword == known) return;
+        metadata.pngText.push_back(type + chunk);
+    });
+    return srgb;
 }
 
-// --- The Exif made upright ---------------------------------------------------
-
-// Bytes of one value of a TIFF field type; 0 for a type no reader knows.
-std::size_t typeSize(std::uint64_t type) {
-    static const std::size_t kSizes[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-    return type < 13 ? kSizes[type] : 0;
+// Pixels per unit, as `unit` states it per inch.
+double perInch(const Resolution& resolution, std::uint32_t value) {
+    switch (resolution.unit) {
+        case Resolution::Unit::Centimetre:
+            return value * 2.54;
+        case Resolution::Unit::Metre:
+            return value / kInchesPerMetre;
+        default:
+            return value;
+    }
 }
 
-// A TIFF structure's directories, read and written in place.
-class TiffEdit {
-  public:
-    explicit TiffEdit(std::string& tiff) : t_(tiff) {}
-    bool valid() const {
-        return t_.size() >= 8 && (startsWith(t_, "II*\0", 4) || startsWith(t_, "MM\0*", 4));
+// The encoded file with what Exiv2 does not write: a JPEG's JFIF density, a
+// PNG's pHYs chunk and text chunks.
+void writeBesideExiv2(std::string& encoded, const PhotoMetadata& metadata) {
+    auto* data = reinterpret_cast<std::uint8_t*>(&encoded[0]);
+    const Resolution& r = metadata.resolution;
+    const bool stated = r.x > 0 && r.y > 0;
+    if (const std::size_t at = jfifDensityAt(data, encoded.size())) {
+        if (!stated) return;
+        // per inch, or per centimetre for a resolution stated in metric units
+        const bool inch = r.unit == Resolution::Unit::Inch || r.unit == Resolution::Unit::None;
+        const auto density = [&](std::uint32_t value) {
+            const double d = inch ? perInch(r, value) : perInch(r, value) / 2.54;
+            return std::uint64_t(std::clamp(std::lround(d), 1L, 65535L));
+        };
+        data[at] = r.unit == Resolution::Unit::None ? 0 : inch ? 1 : 2;
+        writeUnsigned(data + at + 1, density(r.x), 2, true);
+        writeUnsigned(data + at + 3, density(r.y), 2, true);
+    } else if (isPng(data, encoded.size())) {
+        std::string added;
+        if (stated) {
+            const bool metric = r.unit != Resolution::Unit::None;
+            const auto perMetre = [&](std::uint32_t value) {
+                return std::uint64_t(metric ? std::lround(perInch(r, value) * kInchesPerMetre)
+                                            : value);
+            };
+            std::string phys;
+            appendUnsigned(phys, perMetre(r.x), 4, true);
+            appendUnsigned(phys, perMetre(r.y), 4, true);
+            phys.push_back(metric ? 1 : 0);
+            added += pngChunk("pHYs", phys);
+        }
+        for (const std::string& chunk : metadata.pngText)
+            added += pngChunk(chunk.substr(0, 4), chunk.substr(4));
+        encoded.insert(kPngHeaderEnd, added);
     }
-    bool big() const { return t_[0] == 'M'; }
-    std::uint64_t number(std::size_t at, int bytes) const {
-        return at + std::size_t(bytes) <= t_.size() ? readUnsigned(data() + at, bytes, big()) : 0;
-    }
-    void setNumber(std::size_t at, std::uint64_t value, int bytes) {
-        if (at + std::size_t(bytes) <= t_.size())
-            writeUnsigned(reinterpret_cast<std::uint8_t*>(&t_[at]), value, bytes, big());
-    }
-    // The entries of the directory at `at`, 0 when it lies outside.
-    std::size_t entries(std::size_t at) const {
-        if (at < 8 || at + 2 > t_.size()) return 0;
-        const std::size_t count = std::size_t(number(at, 2));
-        return at + 2 + 12 * count + 4 <= t_.size() ? count : 0;
-    }
-    // Sets a one-value SHORT or LONG field to `value`.
-    void setField(std::size_t entry, std::uint64_t value) {
-        const std::uint64_t type = number(entry + 2, 2);
-        if (number(entry + 4, 4) != 1) return;
-        if (type == 3) setNumber(entry + 8, value, 2);
-        if (type == 4) setNumber(entry + 8, value, 4);
-    }
-    std::size_t size() const { return t_.size(); }
-    const std::uint8_t* data() const { return reinterpret_cast<const std::uint8_t*>(t_.data()); }
-
-  private:
-    std::string& t_;
-};
+}
 
 // --- The colour profile ------------------------------------------------------
 
@@ -202,208 +298,106 @@ std::string judgeProfile(const std::string& icc) {
     return {};
 }
 
-// A TIFF's ICC profile: tag 34675 of its first directory.
-std::string tiffProfile(const std::uint8_t* data, std::size_t size) {
-    std::string tiff(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 1 << 20));
-    const TiffEdit edit(tiff);
-    if (!edit.valid() || edit.number(2, 2) != 42) return {};
-    const std::size_t directory = std::size_t(edit.number(4, 4));
-    const std::size_t entries = edit.entries(directory);
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t entry = directory + 2 + 12 * i;
-        if (edit.number(entry, 2) != 34675) continue;
-        const std::uint64_t count = edit.number(entry + 4, 4), at = edit.number(entry + 8, 4);
-        if (count > kMostProfileBytes || at + count > size) return {};
-        return std::string(reinterpret_cast<const char*>(data + at), std::size_t(count));
-    }
-    return {};
-}
-
 }  // namespace
-
-// --- The Exif made upright ---------------------------------------------------
-
-std::string uprightExif(std::string tiff, int width, int height) {
-    TiffEdit edit(tiff);
-    if (!edit.valid() || edit.number(2, 2) != 42) return {};
-    const std::size_t first = std::size_t(edit.number(4, 4));
-    const std::size_t entries = edit.entries(first);
-    if (entries == 0) return {};
-    std::size_t exifDirectory = 0;
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t entry = first + 2 + 12 * i;
-        const std::uint64_t tag = edit.number(entry, 2);
-        if (tag == 0x0112) edit.setField(entry, 1);  // the pixels stand upright now
-        if (tag == 0x0100) edit.setField(entry, std::uint64_t(width));
-        if (tag == 0x0101) edit.setField(entry, std::uint64_t(height));
-        if (tag == 0x8769) exifDirectory = std::size_t(edit.number(entry + 8, 4));
-    }
-    for (std::size_t i = 0, n = edit.entries(exifDirectory); i < n; ++i) {
-        const std::size_t entry = exifDirectory + 2 + 12 * i;
-        const std::uint64_t tag = edit.number(entry, 2);
-        if (tag == 0xa002) edit.setField(entry, std::uint64_t(width));
-        if (tag == 0xa003) edit.setField(entry, std::uint64_t(height));
-    }
-    // the thumbnail's directory, unlinked; it, its values and its picture zeroed
-    const std::size_t link = first + 2 + 12 * entries;
-    const std::size_t thumbnail = std::size_t(edit.number(link, 4));
-    edit.setNumber(link, 0, 4);
-    const std::size_t thumbnailEntries = edit.entries(thumbnail);
-    if (thumbnailEntries == 0) return tiff;
-    std::vector<std::pair<std::size_t, std::size_t>> regions = {
-        {thumbnail, thumbnail + 2 + 12 * thumbnailEntries + 4}};
-    std::size_t pictureAt = 0, pictureSize = 0;
-    for (std::size_t i = 0; i < thumbnailEntries; ++i) {
-        const std::size_t entry = thumbnail + 2 + 12 * i;
-        const std::uint64_t tag = edit.number(entry, 2);
-        const std::uint64_t bytes = typeSize(edit.number(entry + 2, 2)) * edit.number(entry + 4, 4);
-        const std::size_t value = std::size_t(edit.number(entry + 8, 4));
-        if (bytes > 4) regions.emplace_back(value, value + std::size_t(bytes));
-        if (tag == 0x0201 || tag == 0x0111) pictureAt = value;  // JPEG, or one strip
-        if (tag == 0x0202 || tag == 0x0117) pictureSize = value;
-    }
-    if (pictureSize > 0) regions.emplace_back(pictureAt, pictureAt + pictureSize);
-    std::size_t cut = tiff.size();
-    for (auto& [start, end] : regions) {
-        end = std::min(end, tiff.size());
-        if (start < 8 || start >= end) continue;  // nothing of the header is touched
-        std::fill(tiff.begin() + long(start), tiff.begin() + long(end), '\0');
-    }
-    // zeroed regions that end the structure are cut off (with the padding between them)
-    for (bool shorter = true; shorter;) {
-        shorter = false;
-        for (const auto& [start, end] : regions)
-            if (start >= 8 && start < cut && end + 3 >= cut) cut = start, shorter = true;
-    }
-    tiff.resize(std::max<std::size_t>(cut, 8));
-    return tiff;
-}
 
 // --- Metadata taken and put back ---------------------------------------------
 
 bool PhotoMetadata::empty() const {
-    return exif.empty() && xmp.empty() && extendedXmp.empty() && comments.empty() &&
-           pngText.empty();
+    return !carried && pngText.empty() && resolution.x == 0;
 }
 
 PhotoMetadata photoMetadata(const std::uint8_t* data, std::size_t size) {
     PhotoMetadata metadata;
-    if (isJpeg(data, size)) {
-        eachJpegSegment(data, size, [&](int marker, const std::string& segment) {
-            if (marker == 0xfe) metadata.comments.push_back(segment);
-            if (marker != 0xe1) return;
-            if (metadata.exif.empty() && startsWith(segment, kExifName, kExifNameSize))
-                metadata.exif = segment.substr(kExifNameSize);
-            else if (metadata.xmp.empty() && startsWith(segment, kXmpName, sizeof kXmpName))
-                metadata.xmp = segment.substr(sizeof kXmpName);
-            else if (startsWith(segment, kExtendedXmpName, sizeof kExtendedXmpName))
-                metadata.extendedXmp.push_back(segment);
-        });
-    } else if (isPng(data, size)) {
-        eachPngChunk(data, size, [&](const std::string& type, const std::string& chunk) {
-            if (type == "eXIf" && metadata.exif.empty()) metadata.exif = chunk;
-            // an uncompressed XMP packet: keyword, flag 0, method, language, translation, text
-            if (type == "iTXt" && metadata.xmp.empty() &&
-                startsWith(chunk, kPngXmpKeyword, sizeof kPngXmpKeyword) &&
-                chunk.size() > sizeof kPngXmpKeyword + 2 && chunk[sizeof kPngXmpKeyword] == 0) {
-                const std::size_t language = chunk.find('\0', sizeof kPngXmpKeyword + 2);
-                const std::size_t text = language == std::string::npos
-                                             ? std::string::npos
-                                             : chunk.find('\0', language + 1);
-                if (text != std::string::npos) {
-                    metadata.xmp = chunk.substr(text + 1);
-                    return;
-                }
-            }
-            if (type == "tEXt" || type == "zTXt" || type == "iTXt")
-                metadata.pngText.push_back(type + chunk);
-        });
+    const bool pngSrgb = readBesideExiv2(data, size, metadata);
+    try {
+        const auto lock = lockExiv2();
+        const auto* bytes = reinterpret_cast<const Exiv2::byte*>(data);
+        const int type = Exiv2::ImageFactory::getType(bytes, long(size));
+        if (type == Exiv2::ImageType::none) return metadata;
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytes, long(size));
+        try {
+            image->readMetadata();
+        } catch (...) {
+            // a part it cannot read (a colour profile of the wrong size): the rest is kept
+        }
+        auto carried = std::make_shared<CarriedMetadata>();
+        carried->exif = image->exifData();
+        carried->xmp = image->xmpData();
+        carried->iptc = image->iptcData();
+        carried->comment = image->comment();
+        metadata.orientation = orientationOf(carried->exif, carried->xmp);
+        if (type == Exiv2::ImageType::tiff) metadata.resolution = tiffResolution(carried->exif);
+        if (image->iccProfileDefined() && !pngSrgb) {
+            const Exiv2::DataBuf* icc = image->iccProfile();
+            metadata.nonSrgbProfile =
+                judgeProfile(std::string(reinterpret_cast<const char*>(icc->pData_), icc->size_));
+        }
+        // what shows the photo uncorrected, or in another colour space, stays behind
+        Exiv2::ExifThumb(carried->exif).erase();
+        const auto profile = carried->exif.findKey(Exiv2::ExifKey("Exif.Image.InterColorProfile"));
+        if (profile != carried->exif.end()) carried->exif.erase(profile);
+        for (auto it = carried->xmp.begin(); it != carried->xmp.end();)
+            it = it->key().rfind("Xmp.xmp.Thumbnails", 0) == 0 ? carried->xmp.erase(it) : it + 1;
+        if (!carried->exif.empty() || !carried->xmp.empty() || !carried->iptc.empty() ||
+            !carried->comment.empty())
+            metadata.carried = std::move(carried);
+    } catch (...) {
+        // Exiv2 throws for what it cannot read: such a file has nothing to carry
     }
     return metadata;
 }
 
 std::string withMetadata(std::string encoded, const PhotoMetadata& metadata) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(encoded.data());
     if (metadata.empty()) return encoded;
-    const FileSniff file = sniffBytes("", data, encoded.size());
-    const std::string exif =
-        metadata.exif.empty() ? "" : uprightExif(metadata.exif, file.width, file.height);
-    // an XMP orientation would turn the upright pixels once more
-    std::string xmp = metadata.xmp;
-    for (std::size_t at = xmp.find("tiff:Orientation"); at != std::string::npos;
-         at = xmp.find("tiff:Orientation", at + 1)) {
-        const std::size_t digit = xmp.find_first_of("0123456789", at);
-        if (digit != std::string::npos && digit <= at + 20) xmp[digit] = '1';
+    try {
+        const auto lock = lockExiv2();
+        const auto* bytes = reinterpret_cast<const Exiv2::byte*>(encoded.data());
+        const int type = Exiv2::ImageFactory::getType(bytes, long(encoded.size()));
+        if (!carriesMetadata(type)) return encoded;
+        std::string written = encoded;
+        if (metadata.carried) {
+            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
+                Exiv2::BasicIo::AutoPtr(new Exiv2::MemIo(bytes, long(encoded.size()))));
+            image->readMetadata();
+            CarriedMetadata carried = *metadata.carried;
+            describeWritten(carried, image->pixelWidth(), image->pixelHeight());
+            image->setExifData(carried.exif);
+            image->setXmpData(carried.xmp);
+            if (type != Exiv2::ImageType::webp) image->setIptcData(carried.iptc);
+            if (type == Exiv2::ImageType::jpeg || type == Exiv2::ImageType::png)
+                image->setComment(carried.comment);
+            image->clearIccProfile();
+            image->writeMetadata();
+            Exiv2::BasicIo& io = image->io();
+            if (io.open() != 0) return encoded;
+            written.assign(std::size_t(io.size()), '\0');
+            const long read = io.read(reinterpret_cast<Exiv2::byte*>(&written[0]), io.size());
+            io.close();
+            if (read != long(written.size())) return encoded;
+        }
+        writeBesideExiv2(written, metadata);
+        return written;
+    } catch (...) {
+        // a photo whose metadata cannot be written is kept without it
+        return encoded;
     }
-    std::string added;
-    if (isJpeg(data, encoded.size())) {
-        if (!exif.empty() && exif.size() + kExifNameSize <= kMostSegmentData)
-            added += jpegSegment(0xe1, std::string(kExifName, kExifNameSize) + exif);
-        if (!xmp.empty() && xmp.size() + sizeof kXmpName <= kMostSegmentData)
-            added += jpegSegment(0xe1, std::string(kXmpName, sizeof kXmpName) + xmp);
-        for (const std::string& segment : metadata.extendedXmp) added += jpegSegment(0xe1, segment);
-        for (const std::string& comment : metadata.comments)
-            if (comment.size() <= kMostSegmentData) added += jpegSegment(0xfe, comment);
-        // after the start of the picture and the encoder's JFIF segment
-        std::size_t at = 2;
-        if (encoded.size() >= 6 && data[2] == 0xff && data[3] == 0xe0)
-            at = 4 + std::size_t(bigEndian16(data + 4));
-        encoded.insert(std::min(at, encoded.size()), added);
-    } else if (isPng(data, encoded.size())) {
-        if (!exif.empty()) added += pngChunk("eXIf", exif);
-        if (!xmp.empty())
-            added += pngChunk("iTXt", std::string(kPngXmpKeyword, sizeof kPngXmpKeyword) +
-                                          std::string(4, '\0') + xmp);
-        for (const std::string& comment : metadata.comments)
-            added += pngChunk("tEXt", std::string("Comment\0", 8) + comment);
-        for (const std::string& chunk : metadata.pngText)
-            added += pngChunk(chunk.substr(0, 4), chunk.substr(4));
-        encoded.insert(std::min<std::size_t>(33, encoded.size()), added);  // after IHDR
-    }
-    return encoded;
 }
 
-// --- The colour profile ------------------------------------------------------
+std::vector<int> resolutionParameters(const PhotoMetadata& metadata, const std::string& extension) {
+    const Resolution& r = metadata.resolution;
+    if ((extension != ".tif" && extension != ".tiff") || r.x == 0 || r.y == 0) return {};
+    // libtiff's units: 1 none, 2 inch, 3 centimetre
+    const bool inch = r.unit == Resolution::Unit::Inch || r.unit == Resolution::Unit::None;
+    const auto value = [&](std::uint32_t v) {
+        return int(std::min(std::lround(inch ? perInch(r, v) : perInch(r, v) / 2.54), 1L << 30));
+    };
+    return {cv::IMWRITE_TIFF_RESUNIT, r.unit == Resolution::Unit::None ? 1 : inch ? 2 : 3,
+            cv::IMWRITE_TIFF_XDPI,    value(r.x),
+            cv::IMWRITE_TIFF_YDPI,    value(r.y)};
+}
 
 std::string nonSrgbProfile(const std::uint8_t* data, std::size_t size) {
-    std::string icc;
-    if (isJpeg(data, size)) {
-        // in numbered pieces, one a segment: "ICC_PROFILE\0", number, count
-        std::vector<std::string> pieces;
-        eachJpegSegment(data, size, [&](int marker, const std::string& segment) {
-            if (marker != 0xe2 || !startsWith(segment, kIccName, sizeof kIccName) ||
-                segment.size() < sizeof kIccName + 2)
-                return;
-            const std::size_t number = std::uint8_t(segment[sizeof kIccName]);
-            if (number == 0 || number > 255) return;
-            if (pieces.size() < number) pieces.resize(number);
-            pieces[number - 1] = segment.substr(sizeof kIccName + 2);
-        });
-        for (const std::string& piece : pieces) icc += piece;
-    } else if (isPng(data, size)) {
-        bool srgb = false;
-        eachPngChunk(data, size, [&](const std::string& type, const std::string& chunk) {
-            if (type == "sRGB") srgb = true;
-            // name, its end, the method, then the compressed profile
-            const std::size_t end = chunk.find('\0');
-            if (type == "iCCP" && icc.empty() && end != std::string::npos && end + 2 < chunk.size())
-                icc = inflated(chunk.substr(end + 2), kMostProfileBytes);
-        });
-        if (srgb) return {};
-    } else if (size >= 8 &&
-               (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0)) {
-        icc = tiffProfile(data, size);
-    } else if (size >= 30 && std::memcmp(data, "RIFF", 4) == 0 &&
-               std::memcmp(data + 8, "WEBP", 4) == 0) {
-        for (std::size_t pos = 12; pos + 8 <= size;) {
-            const std::size_t length = std::size_t(readUnsigned(data + pos + 4, 4, false));
-            if (length > size - pos - 8) break;
-            if (std::memcmp(data + pos, "ICCP", 4) == 0)
-                icc.assign(reinterpret_cast<const char*>(data + pos + 8), length);
-            pos += 8 + length + (length & 1);
-        }
-    }
-    return judgeProfile(icc);
+    return photoMetadata(data, size).nonSrgbProfile;
 }
 
 }  // namespace tintsmith

@@ -445,7 +445,7 @@ int removeLeftTemporaries(const std::string& anyFolder) {
 }
 
 Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& bytes,
-                    const std::string& extension) {
+                    const std::string& extension, const std::vector<int>& parameters) {
     const std::string format = extension.empty() ? lowercaseExtension(path) : extension;
     const std::string problem = colourFormatProblem(path, format);
     if (!problem.empty()) return failed(problem);
@@ -455,12 +455,12 @@ Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& 
         // OpenCV writes a PAM's samples in its own BGR order, where readers expect
         // RGB, and names no tuple type unless asked, which leaves the order to guess
         cv::Mat pixels = image;
-        std::vector<int> parameters;
+        std::vector<int> asked = parameters;
         if (format == ".pam" && image.type() == CV_8UC3) {
             cv::cvtColor(image, pixels, cv::COLOR_BGR2RGB);
-            parameters = {cv::IMWRITE_PAM_TUPLETYPE, cv::IMWRITE_PAM_FORMAT_RGB};
+            asked.insert(asked.end(), {cv::IMWRITE_PAM_TUPLETYPE, cv::IMWRITE_PAM_FORMAT_RGB});
         }
-        encodedOk = !pixels.empty() && cv::imencode(format, pixels, encoded, parameters);
+        encodedOk = !pixels.empty() && cv::imencode(format, pixels, encoded, asked);
     } catch (const cv::Exception&) {
         encodedOk = false;
     }

@@ -17,6 +17,8 @@
 #include "workflow/colour/colour.hpp"
 #include "workflow/fixtures.hpp"
 #include "workflow/io/io.hpp"
+#include "workflow/io/metadata.hpp"
+#include "workflow/metadata_tags.hpp"
 
 namespace tintsmith {
 namespace {
@@ -91,15 +93,8 @@ TEST_F(Photos, AJpegKeepsItsMetadataInBandsAndWhole) {
           std::make_pair("whole as png.png", whole)}) {
         SCOPED_TRACE(name);
         const Bytes written = readAll(out + name);
-        const PhotoMetadata kept = photoMetadata(written.data(), written.size());
-        EXPECT_EQ(kept.exif,
-                  uprightExif(std::string(metadata[0].second.begin() + 6, metadata[0].second.end()),
-                              300, 400));
-        if (std::string(name).find(".png") == std::string::npos) {
-            EXPECT_EQ(kept.comments, std::vector<std::string>{"taken on the beach"});
-        } else {
-            ASSERT_EQ(kept.pngText.size(), 1u);
-        }
+        EXPECT_EQ(metadataTag(written, "Exif.Image.Orientation"), "1");
+        EXPECT_EQ(metadataTag(written, "comment"), "taken on the beach");
         // the pixels as the plain sequence turned, corrected and encoded them
         const cv::Mat decoded = cv::imdecode(written, cv::IMREAD_COLOR);
         cv::Mat reference = expected(original);
@@ -176,6 +171,7 @@ TEST_F(Photos, OtherPagesAndProfilesAreTold) {
     icc.insert(icc.end(), desc.begin(), desc.end());
     icc.insert(icc.end(), name.begin(), name.end());
     icc.push_back(0);
+    icc[2] = std::uint8_t(icc.size() >> 8), icc[3] = std::uint8_t(icc.size());  // its size
     Bytes app2 = text(std::string("ICC_PROFILE\0\1\1", 14));
     app2.insert(app2.end(), icc.begin(), icc.end());
     Bytes jpeg;
