@@ -1,7 +1,8 @@
 // The file layer's own: one reader per picture format, each of which opens a
 // file's header once, through its codec's library where there is one, and
 // fills the record every other step reads (FileSniff: format, size, damage
-// seen in the header, orientation). Nothing outside src/workflow/io includes it.
+// seen in the header; the orientation is the metadata's). Nothing outside
+// src/workflow/io includes it.
 #pragma once
 
 #include <cstdint>
@@ -77,21 +78,5 @@ std::string jpegDamage(const std::vector<std::uint8_t>& bytes, bool& endMissing)
 
 // Why a PNG is not whole: a critical chunk's checksum, or no end.
 std::string pngDamage(const std::uint8_t* data, std::size_t size);
-
-// The orientation a WebP's Exif chunk asks for, 1 to 8; it lies after the
-// pixels, so it is read from the whole file.
-int webpOrientation(const std::vector<std::uint8_t>& bytes);
-
-// --- Orientation -------------------------------------------------------------
-
-// The orientation an Exif TIFF structure's picture directory (IFD0) names:
-// -1 when none, 0 when it cannot be read or names two.
-int tiffOrientation(const std::uint8_t* tiff, std::size_t size);
-
-// The tiff:Orientation an XMP packet names, 0 when none.
-int xmpOrientation(const std::string& xmp);
-
-// The record's orientation from a found one: 1 to 8, else 1 (upright).
-int usableOrientation(int orientation);
 
 }  // namespace tintsmith

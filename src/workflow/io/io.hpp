@@ -14,6 +14,7 @@
 #include <opencv2/core.hpp>
 
 #include "platform/platform.hpp"
+#include "workflow/io/metadata.hpp"
 #include "workflow/outcome.hpp"
 
 namespace tintsmith {
@@ -87,9 +88,9 @@ struct FileSniff {
     int width = 0, height = 0;  // a picture's size, from its header
     int pages = 1;              // the full-size pictures in it (a TIFF's pages)
     std::string damage;  // what its header already shows ("is cut short (...)"); "" when none
-    // How its pixels are turned to stand upright, 1 to 8 as in Exif: its Exif
-    // picture directory's (IFD0), else its XMP's; 1 when neither names one. The
-    // one decision both decode paths follow.
+    // How its pixels are turned to stand upright, 1 to 8 as in Exif: its
+    // metadata's, once the file is read (PhotoMetadata::orientation). The one
+    // decision both decode paths follow.
     int orientation = 1;
 };
 
@@ -134,8 +135,9 @@ bool notAPhoto(ReadProblem problem);
 struct ImageRead {
     Outcome outcome;
     ReadProblem problem = ReadProblem::None;
-    FileSniff file;  // what the file is, as far as it was looked at
-    cv::Mat image;   // 8-bit BGR when read, turned as file.orientation says
+    FileSniff file;          // what the file is, as far as it was looked at
+    PhotoMetadata metadata;  // what a corrected copy carries, once the bytes are read
+    cv::Mat image;           // 8-bit BGR when read, turned as file.orientation says
 };
 
 // Reads a picture as 8-bit BGR only when every pixel of it decodes and it fits
@@ -145,23 +147,13 @@ struct ImageRead {
 ImageRead readImageWhole(const std::string& path, std::size_t maxPixels = largestImagePixels());
 
 // readImageWhole in two steps: the file's bytes, read and checked (done, with
-// no picture yet and `file` told, when they may be decoded)...
+// no picture yet and `file` and `metadata` told, when they may be decoded)...
 ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
                          std::vector<std::uint8_t>& bytes);
 // ...then decoded into `read` (in memory from `allocator`, when given), which
 // tells when they cannot be. A JPEG is first decoded for its damage alone.
 void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
                       cv::MatAllocator* allocator = nullptr);
-
-// --- Exif --------------------------------------------------------------------
-
-// The orientation an Exif APP1 segment ("Exif\0\0" and a TIFF header) asks
-// for in its picture directory (IFD0; the thumbnail's IFD1 turns nothing): 1
-// when it names none, 0 when it cannot be read or names two.
-int exifOrientation(const std::uint8_t* data, std::size_t size);
-
-// True when the APP1 segment's data is Exif (and not, say, XMP).
-bool isExifSegment(const std::uint8_t* data, std::size_t size);
 
 // --- Writing files -----------------------------------------------------------
 // Every file complete and on disk under a temporary name

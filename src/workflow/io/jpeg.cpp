@@ -1,11 +1,9 @@
 // JPEG through libjpeg-turbo: the header read by jpeg_read_header from the
-// file's first bytes (its size, and the Exif and XMP segments kept for the
-// orientation), and the pixels checked by decoding them at an eighth of their
-// size, the codec's own warnings telling damage from stray bytes.
+// file's first bytes, and the pixels checked by decoding them at an eighth of
+// their size, the codec's own warnings telling damage from stray bytes.
 // Sections: the header · the pixels checked.
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h wants FILE and size_t declared first
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -21,12 +19,6 @@ namespace {
 
 // A JPEG's header (its segments before the first scan) spans at most this much.
 constexpr std::uint64_t kMostHeaderBytes = std::uint64_t(64) << 20;
-
-// The segments kept for the orientation: Exif and XMP, each in one APP1.
-constexpr unsigned kMostSegmentBytes = 0xffff;
-
-constexpr char kExifName[] = "Exif\0";  // with the string's own end: "Exif\0\0"
-constexpr char kXmpName[] = "http://ns.adobe.com/xap/1.0/";  // and its end
 
 // libjpeg reads the header through `source` from the file, a chunk at a time,
 // and reports an error by calling error_exit, which jumps back to the read.
@@ -79,7 +71,7 @@ boolean nextChunk(j_decompress_ptr info) {
     return TRUE;
 }
 
-// Segments not kept are skipped without being read.
+// Segments libjpeg has no use for are skipped without being read.
 void skipBytes(j_decompress_ptr info, long count) {
     HeaderRead& read = headerRead(info);
     if (count <= 0) return;
@@ -90,27 +82,6 @@ void skipBytes(j_decompress_ptr info, long count) {
     }
     read.next += std::uint64_t(count) - read.source.bytes_in_buffer;
     read.source.bytes_in_buffer = 0;
-}
-
-bool startsWith(const jpeg_saved_marker_ptr marker, const char* name, std::size_t size) {
-    return marker->data_length >= size && std::memcmp(marker->data, name, size) == 0;
-}
-
-// The orientation the first Exif segment's picture directory names, else the
-// first XMP packet's; wherever they stand among the segments.
-int orientationOf(const jpeg_decompress_struct& decoder) {
-    const jpeg_saved_marker_ptr none = nullptr;
-    jpeg_saved_marker_ptr exif = none, xmp = none;
-    for (jpeg_saved_marker_ptr marker = decoder.marker_list; marker; marker = marker->next) {
-        if (!exif && startsWith(marker, kExifName, sizeof kExifName)) exif = marker;
-        if (!xmp && startsWith(marker, kXmpName, sizeof kXmpName)) xmp = marker;
-    }
-    const int fromExif =
-        exif ? tiffOrientation(exif->data + sizeof kExifName, exif->data_length - sizeof kExifName)
-             : -1;
-    if (fromExif != -1 || !xmp) return usableOrientation(fromExif);
-    const char* text = reinterpret_cast<const char*>(xmp->data) + sizeof kXmpName;
-    return usableOrientation(xmpOrientation(std::string(text, xmp->data_length - sizeof kXmpName)));
 }
 
 // Reads the header into `sniff`. Holds no object with a destructor, so that
@@ -129,10 +100,8 @@ bool readHeader(HeaderRead& read, FileSniff& sniff) {
     read.source.resync_to_restart = jpeg_resync_to_restart;
     read.source.term_source = endSource;
     decoder.src = &read.source;
-    jpeg_save_markers(&decoder, JPEG_APP0 + 1, kMostSegmentBytes);
     jpeg_read_header(&decoder, TRUE);
     setSize(sniff, decoder.image_width, decoder.image_height);
-    sniff.orientation = orientationOf(decoder);
     return true;
 }
 

@@ -1,6 +1,5 @@
 // PNG through libpng: the header read by png_read_info from the file's first
-// bytes (its size, and the Exif and XMP chunks before the pixels for the
-// orientation); and the whole file's chunks checked against their checksums.
+// bytes, and the whole file's chunks checked against their checksums.
 #include <csetjmp>
 #include <cstring>
 
@@ -12,8 +11,6 @@
 
 namespace tintsmith {
 namespace {
-
-constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
 
 // libpng reads through `source` and reports an error by longjmp to the read.
 struct HeaderRead {
@@ -39,22 +36,6 @@ void noteError(png_structp png, png_const_charp message) {
 
 void quiet(png_structp, png_const_charp) {}
 
-// The orientation of the Exif chunk's picture directory, else of the XMP text.
-int orientationOf(png_structp png, png_infop info) {
-    png_uint_32 exifSize = 0;
-    png_bytep exif = nullptr;
-    const int fromExif =
-        png_get_eXIf_1(png, info, &exifSize, &exif) ? tiffOrientation(exif, exifSize) : -1;
-    if (fromExif != -1) return usableOrientation(fromExif);
-    png_textp texts = nullptr;
-    const int count = png_get_text(png, info, &texts, nullptr);
-    for (int i = 0; i < count; ++i)
-        if (std::strcmp(texts[i].key, kXmpKeyword) == 0 && texts[i].text)
-            return usableOrientation(
-                xmpOrientation(std::string(texts[i].text, texts[i].itxt_length)));
-    return 1;
-}
-
 // Holds no object with a destructor, so that libpng may jump out of it.
 bool readInfo(png_structp png, png_infop info, FileSniff& sniff) {
     if (setjmp(png_jmpbuf(png))) {
@@ -67,7 +48,6 @@ bool readInfo(png_structp png, png_infop info, FileSniff& sniff) {
     png_set_crc_action(png, PNG_CRC_DEFAULT, PNG_CRC_WARN_DISCARD);
     png_read_info(png, info);
     setSize(sniff, png_get_image_width(png, info), png_get_image_height(png, info));
-    sniff.orientation = orientationOf(png, info);
     return true;
 }
 

@@ -1,5 +1,5 @@
 // Reading a picture whole, or not at all, turned by the one orientation its
-// record holds; and the orientation as Exif and XMP name it.
+// record holds.
 // Sections: orientation · the file read · the picture decoded.
 #include <algorithm>
 #include <filesystem>
@@ -11,7 +11,6 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "platform/platform.hpp"
-#include "workflow/io/bytes.hpp"
 #include "workflow/io/formats.hpp"
 
 namespace tintsmith {
@@ -60,55 +59,6 @@ void swapRedAndBlue(cv::Mat& image) {
 }
 
 }  // namespace
-
-bool isExifSegment(const std::uint8_t* data, std::size_t size) {
-    static const std::uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
-    return size >= sizeof kExif && std::equal(kExif, kExif + sizeof kExif, data);
-}
-
-int exifOrientation(const std::uint8_t* data, std::size_t size) {
-    constexpr std::size_t kTiff = 6;
-    if (!isExifSegment(data, size)) return 0;
-    const int orientation = tiffOrientation(data + kTiff, size - kTiff);
-    return orientation == -1 ? 1 : orientation;
-}
-
-int tiffOrientation(const std::uint8_t* tiff, std::size_t length) {
-    if (length < 8) return 0;
-    const bool big = tiff[0] == 'M' && tiff[1] == 'M';
-    if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 0;
-    if (readUnsigned(tiff + 2, 2, big) != 42) return 0;
-    // the picture's own directory only: the one after it (IFD1) describes the
-    // thumbnail, and an orientation there turns nothing
-    const std::size_t directory = std::size_t(readUnsigned(tiff + 4, 4, big));
-    if (directory > length - 2) return 0;
-    const std::size_t entries = std::size_t(readUnsigned(tiff + directory, 2, big));
-    if (entries > (length - directory - 2) / 12) return 0;
-    int orientation = -1;
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::uint8_t* entry = tiff + directory + 2 + 12 * i;
-        if (readUnsigned(entry, 2, big) != 0x0112) continue;
-        // one SHORT, held in the first two bytes of the value field
-        const int value = int(readUnsigned(entry + 8, 2, big));
-        if (readUnsigned(entry + 2, 2, big) != 3 || readUnsigned(entry + 4, 4, big) != 1 ||
-            (orientation != -1 && value != orientation))
-            return 0;
-        orientation = value;
-    }
-    return orientation;
-}
-
-int xmpOrientation(const std::string& xmp) {
-    // as an attribute (tiff:Orientation="6") or an element (<tiff:Orientation>6<)
-    const std::size_t at = xmp.find("tiff:Orientation");
-    if (at == std::string::npos) return 0;
-    const std::size_t digit = xmp.find_first_of("0123456789", at);
-    return digit != std::string::npos && digit <= at + 20 ? xmp[digit] - '0' : 0;
-}
-
-int usableOrientation(int orientation) {
-    return orientation >= 1 && orientation <= 8 ? orientation : 1;
-}
 
 // --- The file read -----------------------------------------------------------
 
@@ -210,6 +160,9 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
         const std::string damage = pngDamage(bytes.data(), bytes.size());
         if (!damage.empty()) return refuse(ReadProblem::Damaged, what + damage);
     }
+    // the orientation too is the metadata's, wherever in the file it stands
+    read.metadata = photoMetadata(bytes.data(), bytes.size());
+    read.file.orientation = read.metadata.orientation;
     return read;
 }
 
@@ -217,7 +170,11 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
 
 void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
                       cv::MatAllocator* allocator) {
-    if (read.file.kind != FileKind::Picture) read.file = sniffBytes("", bytes.data(), bytes.size());
+    if (read.file.kind != FileKind::Picture) {
+        read.file = sniffBytes("", bytes.data(), bytes.size());
+        read.metadata = photoMetadata(bytes.data(), bytes.size());
+        read.file.orientation = read.metadata.orientation;
+    }
     const FileSniff& file = read.file;
     auto refuse = [&](ReadProblem problem, std::string reason) {
         read.image.release();
@@ -245,9 +202,6 @@ void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
         }
         if (!damage.empty()) return refuse(ReadProblem::Damaged, "the JPEG file " + damage);
     }
-#ifdef TINTSMITH_HAVE_WEBP
-    if (file.format == "WebP") read.file.orientation = webpOrientation(bytes);  // after the pixels
-#endif
     // OpenCV's TIFF decoder turns the pixels by the tag the record holds itself,
     // whatever the flags
     const int turn = file.format == "TIFF" ? 1 : file.orientation;

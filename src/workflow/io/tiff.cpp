@@ -1,5 +1,5 @@
 // TIFF through libtiff's directory API, read from the file's own bytes as
-// libtiff asks for them: the first picture's size and orientation, the pieces
+// libtiff asks for them: the first picture's size, the pieces
 // of its data (which must lie within the file), and the full-size pictures in
 // it. Built where libtiff is found.
 #include <algorithm>
@@ -108,12 +108,9 @@ void readTiffHeader(const Source& source, FileSniff& sniff) {
         return;
     }
     std::uint32_t width = 0, height = 0;
-    std::uint16_t orientation = 1;
     TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetField(tiff, TIFFTAG_ORIENTATION, &orientation);
     setSize(sniff, width, height);
-    sniff.orientation = usableOrientation(orientation);
     if (sniff.damage.empty()) sniff.damage = piecesProblem(tiff, source.size());
     // the full-size pictures: a reduced copy (bit 0 of its subfile type) is a preview
     sniff.pages = 0;

@@ -98,7 +98,7 @@ TEST(JpegBands, GiveTheBytesOfDecodingCorrectingAndEncodingWhole) {
     for (const auto& [what, jpeg] : cases) {
         SCOPED_TRACE(what);
         std::string banded;
-        const int orientation = sniffBytes("", jpeg.data(), jpeg.size()).orientation;
+        const int orientation = photoMetadata(jpeg.data(), jpeg.size()).orientation;
         ASSERT_TRUE(correctJpegInBands(jpeg, orientation, ".jpg", table, banded));
         ImageRead read;  // the whole-image way: imdecode, turned as its Exif says
         decodeImageBytes(jpeg, read);

@@ -7,7 +7,10 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
+#include <opencv2/imgproc.hpp>
 
+#include "temp_folder.hpp"
 #include "workflow/io/io.hpp"
 
 namespace tintsmith {
@@ -66,10 +69,40 @@ TEST(Corpus, EveryFileHasItsExpectedOutcome) {
     for (const auto& entry : fs::recursive_directory_iterator(TINTSMITH_CORPUS)) {
         const std::string extension = entry.path().extension().string();
         if (!entry.is_regular_file() || extension == ".txt" || extension == ".md" ||
+            extension == ".icc" ||
             entry.path().filename().string().find("LICENSE") != std::string::npos)
             continue;
         const std::string file = fs::relative(entry.path(), TINTSMITH_CORPUS).generic_string();
         EXPECT_TRUE(named.count(file)) << file << " has no expected outcome";
+    }
+}
+
+// Regression: the colour profile of an ordinary libtiff TIFF, whose directory
+// follows the pixels, went untold when it lay past the first MiB.
+struct TiffProfile : TempFolderTest {};
+
+TEST_F(TiffProfile, IsToldWhereverTheDirectoryStands) {
+    std::ifstream in(std::string(TINTSMITH_CORPUS) + "/libjpeg-turbo/test3.icc", std::ios::binary);
+    const std::string icc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(icc.empty());
+    for (const int side : {40, 700}) {  // 4.8 KB and 1.47 MB of pixels before the directory
+        const std::string path = folder + "profiled.tif";
+        TIFF* tiff = TIFFOpen(path.c_str(), "w");
+        ASSERT_NE(tiff, nullptr);
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, side);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, side);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, side);
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, std::uint32_t(icc.size()), icc.data());
+        const std::vector<std::uint8_t> row(std::size_t(side) * 3, 128);
+        for (int y = 0; y < side; ++y)
+            TIFFWriteScanline(tiff, const_cast<std::uint8_t*>(row.data()), std::uint32_t(y), 0);
+        TIFFClose(tiff);
+        const ImageRead read = readImageWhole(path);
+        ASSERT_TRUE(read.outcome.done) << read.outcome.reason;
+        EXPECT_NE(read.metadata.nonSrgbProfile, "") << side << " x " << side;
     }
 }
 

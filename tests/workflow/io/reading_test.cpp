@@ -1,5 +1,5 @@
 // Pictures are read whole or refused: cut short, damaged, too large for the
-// machine, or not regular files; and the Exif orientation.
+// machine, or not regular files.
 #include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
@@ -280,35 +280,6 @@ TEST_F(ImageReading, OnlyRegularFilesAreOpened) {
         EXPECT_EQ(read.problem, problem) << name << ": " << read.outcome.reason;
         EXPECT_EQ(read.image.empty(), problem != ReadProblem::None) << name;
     }
-}
-
-// --- Exif --------------------------------------------------------------------
-
-TEST(Exif, OrientationIsReadOnlyFromAWellFormedSegment) {
-    const std::vector<std::uint8_t> rotated = exifSegment(0x0112, 3, 6);
-    std::vector<std::uint8_t> motorola = {'E', 'x', 'i',  'f',  0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8,
-                                          0,   1,   0x01, 0x12, 0, 3, 0,   0,   0, 1,  0, 8, 0, 0};
-    std::vector<std::uint8_t> twice = rotated;  // two entries, both an orientation, and they differ
-    twice[14] = 2;
-    twice.insert(twice.begin() + 28, rotated.begin() + 16, rotated.begin() + 28);
-    twice[36] = 1;
-    const struct {
-        const char* what;
-        std::vector<std::uint8_t> segment;
-        int orientation;
-    } cases[] = {
-        {"Intel order", rotated, 6},
-        {"Motorola order", motorola, 8},
-        {"another tag only", exifSegment(0x010f, 2, 0), 1},
-        {"orientation as LONG", exifSegment(0x0112, 4, 6), 0},
-        {"cut short", std::vector<std::uint8_t>(rotated.begin(), rotated.end() - 8), 0},
-        {"named twice, differently", twice, 0},
-        // regression: the thumbnail's orientation turned the photo in bands only
-        {"named for the thumbnail only", thumbnailOrientationSegment(6), 1},
-        {"not Exif", std::vector<std::uint8_t>(30, 'x'), 0},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(exifOrientation(c.segment.data(), c.segment.size()), c.orientation) << c.what;
 }
 
 }  // namespace
