@@ -2,7 +2,7 @@
 # sample photo, manual pages, changelog and copyright.
 
 # The lattice writer carries the name it is installed under, which the
-# program's message about a missing original.png tells the user to run.
+# program's message about an unreadable original.png tells the user to run.
 set_target_properties(make_lattice PROPERTIES OUTPUT_NAME tintsmith-make-lattice)
 include(GNUInstallDirs)
 install(TARGETS tintsmith make_lattice RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

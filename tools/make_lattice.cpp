@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
             << kUsage << "\n\n"
             << "Writes the identity lattice, a 512 x 512 PNG image of 8 x 8 tiles of 64 x 64,\n"
                "that tintsmith turns into its LUT. Tintsmith reads it as original.png in its\n"
-               "working folder, for example:\n"
+               "working folder, and writes it there itself when it is missing; for example:\n"
                "  tintsmith-make-lattice ~/Documents/Tintsmith/original.png\n\n"
                "Exit codes: 0 written; 1 the file could not be written; 2 wrong arguments."
             << std::endl;
@@ -35,8 +35,7 @@ int main(int argc, char** argv) {
         std::cout << kUsage << " (or --help)" << std::endl;
         return 2;
     }
-    const tintsmith::Outcome written =
-        tintsmith::writeImageFile(argument, tintsmith::identityLattice());
+    const tintsmith::Outcome written = tintsmith::writeIdentityLattice(argument);
     if (!written.done)
         std::cout << "Could not write " << argument << ": " << written.reason
                   << "; choose a folder that exists and that you may write to" << std::endl;

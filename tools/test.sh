@@ -9,8 +9,9 @@ cd "$(dirname "$0")/.."
 source tools/lib/common.sh
 ensure_packages "${kBuildPackages[@]}" googletest libgtest-dev xvfb xdotool x11-utils \
     imagemagick g++-mingw-w64-x86-64 libx11-dev python3 clang-format
-# what the photo tests read metadata with, mount an exFAT card with, and a Turkish locale from
-ensure_packages libimage-exiftool-perl exfatprogs exfat-fuse locales
+# what the photo tests read metadata with, mount an exFAT card with, and a Turkish locale from;
+# the README's ffmpeg commands, run as printed
+ensure_packages libimage-exiftool-perl exfatprogs exfat-fuse locales ffmpeg
 
 jobs=$(nproc)
 cmake --preset ci

@@ -67,4 +67,11 @@ std::string documentsFolder() {
     return folder;
 }
 
+std::string plainDocumentsFolder() {
+    std::string home = environment("HOME");
+    if (home.empty()) home = passwdHome();
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    return home.empty() ? std::string() : home + "/Documents";
+}
+
 }  // namespace platform

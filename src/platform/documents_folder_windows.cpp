@@ -25,4 +25,9 @@ std::string documentsFolder() {
     return folder;
 }
 
+// The shell's folder is the only one a user means here.
+std::string plainDocumentsFolder() {
+    return {};
+}
+
 }  // namespace platform

@@ -22,6 +22,10 @@ constexpr char kPathSeparator = '/';
 // or "" when it cannot be found (or does not fit the platform's path limit).
 std::string documentsFolder();
 
+// The Documents folder a user means when no desktop setting names another
+// ("$HOME/Documents"), or "" where there is no such guess to make (Windows).
+std::string plainDocumentsFolder();
+
 // Flushes `stream` to the disk; false when the data may not have reached it.
 bool syncToDisk(std::FILE* stream);
 

@@ -61,6 +61,13 @@ bool windowClosed(const std::string& title) {
     }
 }
 
+std::string videoCommand(const std::string& name) {
+    // its own container keeps its sound copyable; WebM takes no H.264, Matroska does
+    const std::string extension = lowercaseExtension(name) == ".webm" ? ".mkv" : extensionOf(name);
+    return "ffmpeg -i \"Photos/" + name + "\" -vf lut3d=cc_LUT.cube -pix_fmt yuv420p -c:a copy \"" +
+           replaceExtension(name, "_cc" + extension) + "\"";
+}
+
 namespace {
 
 // What to do about an error nothing in the run expected.
@@ -71,6 +78,13 @@ constexpr char kReportFault[] =
 constexpr char kWriteAdvice[] =
     "; check that its folder exists, has free space and may be written to, then run Tintsmith "
     "again";
+
+// What to do about an original.png that cannot serve: it is made anew when missing.
+std::string latticeAdvice(const WorkingPaths& paths) {
+    return "; delete it, and Tintsmith makes it anew when it next starts (or make one with the "
+           "command: tintsmith-make-lattice \"" +
+           paths.lattice + "\")";
+}
 
 // One line, whatever the exception's text holds.
 std::string oneLine(std::string text) {
@@ -110,6 +124,10 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
             return "Skipping " + note.path + ": " + note.reason;
         case BatchNote::Kind::NotWritten:
             return "Could not write " + note.path + ": " + note.reason + kWriteAdvice;
+        case BatchNote::Kind::FolderNotWritten:
+            return "Could not write into the folder " + note.path + ": " + note.reason +
+                   ", so no photo was corrected; make it beside cc.jpg, a folder you may write "
+                   "to, then run Tintsmith again";
         case BatchNote::Kind::NotListed:
             return "Could not list the photo folder " + note.path + ": " + note.reason +
                    "; make it beside cc.jpg and put the photos to correct in it";
@@ -126,9 +144,7 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
                    paths.cube +
                    " to it in your video editor, or with ffmpeg's lut3d filter, for instance "
                    "in the folder " +
-                   paths.folder + ": ffmpeg -i \"Photos/" + fileNameOf(note.path) +
-                   "\" -vf lut3d=cc_LUT.cube \"" + replaceExtension(fileNameOf(note.path), "") +
-                   "_cc.mp4\"";
+                   paths.folder + ": " + videoCommand(fileNameOf(note.path));
         case BatchNote::Kind::Remark:
             return note.path + ": " + note.reason;
         case BatchNote::Kind::NotEntered:
@@ -140,6 +156,15 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
                    "; put the photos to correct (JPEG, PNG or TIFF) in it";
     }
     return note.path + ": " + note.reason;
+}
+
+// The batch's count, and where its photos went, or that none was corrected.
+std::string batchSummary(const BatchReport& report, const WorkingPaths& paths) {
+    return "Batch: " + std::to_string(report.corrected) + " corrected, " +
+           std::to_string(report.skipped) + " skipped, " + std::to_string(report.failed) +
+           " failed; " +
+           (report.corrected > 0 ? "the corrected photos are in " + paths.outputPhotos
+                                 : std::string("no photo was corrected"));
 }
 
 // What to check when no chart was found: the chart type, the whole chart in
@@ -165,12 +190,9 @@ bool toldLutFiles(const LutFilesWritten& written, const WorkingPaths& paths) {
     if (!written.cube.done) {
         say("File Not Opened");
         // a cube refused with its PNG written came from a lattice not the identity
-        const std::string advice =
-            written.cubeTried ? kWriteAdvice
-            : written.png.done
-                ? "; make original.png anew with the command: tintsmith-make-lattice \"" +
-                      paths.lattice + "\""
-                : "";
+        const std::string advice = written.cubeTried  ? kWriteAdvice
+                                   : written.png.done ? latticeAdvice(paths)
+                                                      : "";
         say((written.cubeTried ? "Could not write " : "Not writing ") + paths.cube + ": " +
             written.cube.reason + advice);
     }
@@ -218,12 +240,66 @@ bool toldResumed(const ReplacementResumed& resumed) {
     return !resumed.mismatched;
 }
 
+// The line for a chart photo that is not at `paths.referenceImage`: where it
+// goes, or which file of another name to rename.
+std::string noChartPhotoLine(const WorkingPaths& paths) {
+    const std::string other = chartPhotoNamedOtherwise(paths.folder);
+    if (!other.empty())
+        return "There is no chart photo at " + paths.referenceImage + ", but there is " + other +
+               " beside it: rename it cc.jpg (Tintsmith reads the chart photo under that name "
+               "alone), or tick \"Use camera\" in the Settings window.";
+    return "There is no chart photo at " + paths.referenceImage +
+           ": save your photo of the colour chart there as a JPEG named cc.jpg, or tick \"Use "
+           "camera\" in the Settings window.";
+}
+
+// Tells which Tintsmith folder is used, and why, when the desktop names a
+// Documents folder other than ~/Documents and a Tintsmith folder waits there.
+void toldDocumentsChoice(const std::string& documents) {
+    const std::string unused = unusedWorkingFolder(documents, platform::plainDocumentsFolder());
+    if (!unused.empty())
+        say("Tintsmith works in " + buildWorkingPaths(documents).folder +
+            ", as your desktop names " + documents +
+            " its Documents folder (XDG_DOCUMENTS_DIR in ~/.config/user-dirs.dirs); " + unused +
+            " is not used: move its files there");
+}
+
+// True when the working folder is there; else tells what to make.
+bool toldWorkingFolder(const WorkingPaths& paths) {
+    std::error_code error;
+    if (std::filesystem::is_directory(paths.folder, error)) return true;
+    say("There is no working folder " + paths.folder +
+        ": make it, with Photos and ccPhotos inside, put your chart photo there as cc.jpg, then "
+        "run Tintsmith again");
+    return false;
+}
+
+// The inputs, before the Settings window: a missing chart photo is told (a
+// camera may still serve), a missing identity lattice is made. False when it
+// cannot be, told: no LUT could be written then.
+bool toldInputs(const WorkingPaths& paths) {
+    std::error_code error;
+    if (!std::filesystem::exists(paths.referenceImage, error) && !error)
+        say(noChartPhotoLine(paths));
+    if (std::filesystem::exists(paths.lattice, error) || error) return true;
+    const Outcome made = writeIdentityLattice(paths.lattice);
+    if (!made.done) {
+        say("Could not write the identity lattice " + paths.lattice +
+            ", which Tintsmith turns into the LUT: " + made.reason +
+            "; check that the folder may be written to, then run Tintsmith again");
+        return false;
+    }
+    say("Wrote the identity lattice that Tintsmith turns into the LUT: " + paths.lattice);
+    return true;
+}
+
 int runPhases(const char*& phase) {
     bool complete = true;
 
     // the working folder, never the root of the file system in its place
     phase = "looking up the working folder";
     const std::string documents = platform::documentsFolder();
+    if (!documents.empty()) toldDocumentsChoice(documents);
     std::error_code error;
     if (documents.empty() || !std::filesystem::is_directory(documents, error)) {
         say(std::string("No Documents folder found") +
@@ -233,6 +309,7 @@ int runPhases(const char*& phase) {
         return kExitIncomplete;
     }
     const WorkingPaths paths = buildWorkingPaths(documents);
+    if (!toldWorkingFolder(paths)) return kExitIncomplete;
 
     // before anything else: the LUT pair a stopped run left half replaced made
     // whole again, then the temporary files of runs that have ended removed
@@ -252,6 +329,9 @@ int runPhases(const char*& phase) {
         return kExitIncomplete;
     }
 
+    phase = "preparing the chart photo and the lattice";
+    if (!toldInputs(paths)) return kExitIncomplete;
+
     phase = "showing the Settings window";
     const std::optional<Settings> chosen = runSettingsWindow();
     if (!chosen) {
@@ -270,13 +350,8 @@ int runPhases(const char*& phase) {
         ImageRead read = readImageWhole(paths.referenceImage);
         if (!read.outcome.done) {
             say("Invalid Image!");
-            std::error_code folderError;
-            const bool folder = std::filesystem::is_directory(paths.folder, folderError);
             say(read.problem == ReadProblem::Missing
-                    ? "There is no chart photo at " + paths.referenceImage + ": " +
-                          (folder ? "" : "make the folder " + paths.folder + ", then ") +
-                          "save your photo of the colour chart there as a JPEG named cc.jpg, or "
-                          "tick \"Use camera\" in the Settings window."
+                    ? noChartPhotoLine(paths)
                     : paths.referenceImage + ": " + read.outcome.reason +
                           "; put your photo of the colour chart there, saved whole as a JPEG.");
             return kExitInvalidImage;
@@ -308,6 +383,7 @@ int runPhases(const char*& phase) {
     }
 
     phase = "fitting the correction and writing the LUT files";
+    bool wroteAny = false;  // a LUT file or a corrected photo
     ResultWindow window;
     const platform::ScreenArea screen = platform::screenArea();
     prepareResult(window, image, {screen.width, screen.height});
@@ -319,11 +395,8 @@ int runPhases(const char*& phase) {
         const cv::Mat measured = measuredPatchColours(checker);
         const ImageRead lattice = readImageWhole(paths.lattice);
         if (!lattice.outcome.done) {
-            say("Could not read the lattice image original.png (" + paths.lattice +
-                "): " + lattice.outcome.reason +
-                ", so no LUT files were written; make one with the command: "
-                "tintsmith-make-lattice \"" +
-                paths.lattice + "\"");
+            say("Could not read the lattice image original.png (" + paths.lattice + "): " +
+                lattice.outcome.reason + ", so no LUT files were written" + latticeAdvice(paths));
             complete = false;
         }
         // a chart photographed without colour gives a LUT of tones alone
@@ -335,15 +408,16 @@ int runPhases(const char*& phase) {
         if (!fit.outcome.done) {
             say(fit.outcome.reason);
             complete = false;
-            showResult(window, image, kResultTitle);
             continue;
         }
         drawLoss(window, image, fit.loss);
         const LutCheckInput check =
             lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
 
-        // the fitted chart at once; with a batch, under the batch's count
-        if (!settings.batchMode) showResult(window, image, kResultTitle, true);
+        // the fitted chart at once, when its LUT is to be written; with a
+        // batch, under the batch's count
+        if (!settings.batchMode && lattice.outcome.done)
+            showResult(window, image, kResultTitle, true);
 
         // the batch, before either LUT file is written
         if (settings.batchMode) {
@@ -355,10 +429,9 @@ int runPhases(const char*& phase) {
             const BatchReport report =
                 batchCorrectPhotos(paths.inputPhotos, paths.outputPhotos, *fit.model, observer);
             if (report.failed > 0) complete = false;
+            if (report.corrected > 0) wroteAny = true;
             endBatchProgress(window);
-            say("Batch: " + std::to_string(report.corrected) + " corrected, " +
-                std::to_string(report.skipped) + " skipped, " + std::to_string(report.failed) +
-                " failed; the corrected photos are in " + paths.outputPhotos);
+            say(batchSummary(report, paths));
         }
         cv::Mat lut;
         if (lattice.outcome.done) lut = correctImage(lattice.image, *fit.model);
@@ -371,14 +444,19 @@ int runPhases(const char*& phase) {
             const LutFilesWritten written =
                 writeLutFiles(lut, paths.lutImage, paths.cube,
                               notIdentity.empty() ? "" : "original.png is " + notIdentity);
+            if (written.png.done) wroteAny = true;
             if (!toldLutFiles(written, paths) ||
                 !toldLutCheck(writeLutCheck(check, paths.cube, paths.checkCsv, paths.checkPicture),
                               paths))
                 complete = false;
         }
-        showResult(window, image, kResultTitle);
+        // a window as if a LUT or photo had been written, only when one was
+        if (wroteAny) showResult(window, image, kResultTitle);
     }
-    waitForAnyKey();
+    if (window.shown)
+        waitForAnyKey();
+    else
+        cv::destroyAllWindows();
     return complete ? kExitDone : kExitIncomplete;
 }
 
@@ -397,7 +475,7 @@ std::string helpText() {
            ": a colour-correction 3D LUT from a photo of a colour chart.\n"
            "\n"
            "Usage: tintsmith [--hold]\n"
-           "       tintsmith --help | --version\n"
+           "       tintsmith -h | --help | --version\n"
            "\n"
            "In the Settings window choose the chart photo cc.jpg or a camera, the type of chart\n"
            "in the picture, and whether to correct a folder of photos too. Tintsmith finds the\n"
@@ -407,7 +485,7 @@ std::string helpText() {
            folder +
            "\n"
            "  reads   cc.jpg            your photo of the chart (\"Use file cc.jpg\")\n"
-           "          original.png      the identity lattice (tintsmith-make-lattice writes it)\n"
+           "          original.png      the identity lattice, written there when missing\n"
            "          Photos/           photos to correct (\"Batch Process Photos\")\n"
            "  writes  cc_LUT.cube       the LUT for editors: 64 points, sRGB in and out\n"
            "          cc_LUT.png        the same LUT as a PNG LUT image\n"
@@ -417,13 +495,14 @@ std::string helpText() {
            "\n"
            "Options:\n"
            "  --hold     keep the console open at the end until Enter (the menu entry's way)\n"
-           "  --help     this text\n"
+           "  -h, --help this text\n"
            "  --version  the version\n"
+           "Any other argument is refused (exit 64) before anything is read or written.\n"
            "\n"
            "Exit codes: 0 done; 1 cc.jpg cannot be read; 2 no chart found; 3 the camera\n"
            "cannot be opened; 4 not everything asked for was written (or a console line\n"
-           "was lost); 5 cancelled (the Settings or camera window closed with its close\n"
-           "button).";
+           "was lost; no working folder); 5 cancelled (the Settings or camera window closed\n"
+           "with its close button); 64 an argument it does not take.";
 }
 
 // How a run ended, in words, for a console that closes with the program.
@@ -441,6 +520,8 @@ std::string endingText(int code) {
                    "to do.";
         case kExitCancelled:
             return "Tintsmith was cancelled: nothing was written.";
+        case kExitUsage:
+            return "Tintsmith did not start: the line above says why.";
         default:
             return "Tintsmith ended without writing all it set out to. The lines above say what "
                    "was not written and why.";
@@ -460,7 +541,16 @@ int runTintsmith(const std::vector<std::string>& arguments) {
             say("tintsmith " TINTSMITH_VERSION);
             return kExitDone;
         }
-        if (argument == "--hold") hold = true;
+        if (argument == "--hold") {
+            hold = true;
+            continue;
+        }
+        // a mistyped option must not start a run the user did not mean
+        say(argument.size() > 1 && argument[0] == '-'
+                ? "Unknown option " + argument + ": tintsmith --help lists the options"
+                : "Tintsmith takes no file names (" + argument +
+                      "): it reads cc.jpg in its working folder; tintsmith --help tells where");
+        return kExitUsage;
     }
     const int code = runCalibration();
     if (hold) {

@@ -24,6 +24,7 @@ enum ExitCode : int {
     kExitNoCamera = 3,      // camera source and the camera would not open
     kExitIncomplete = 4,    // the run could not produce all it set out to
     kExitCancelled = 5,     // a window was closed with its close button: nothing written
+    kExitUsage = 64,        // an argument it does not take (sysexits' EX_USAGE): no window
 };
 
 // Where the chart image comes from; None when both source boxes were cleared.
@@ -40,7 +41,7 @@ struct Settings {
 // The program as started with `arguments` (those after its name): --help or
 // --version tell and end; --hold keeps the console open after the run until
 // Enter, as a double click on Windows does by itself; any other argument is
-// ignored. Returns the exit code.
+// refused with kExitUsage before anything else. Returns the exit code.
 int runTintsmith(const std::vector<std::string>& arguments);
 
 // One whole run from start-up to the exit code. Never throws.
@@ -67,12 +68,26 @@ WorkingPaths buildWorkingPaths(const std::string& documents);
 // The reference image path with its extension replaced by "_LUT.png".
 std::string lutImagePathFor(const std::string& referenceImagePath);
 
+// The name of a chart photo in `folder` that differs from "cc.jpg" only in
+// case or by the extension ".jpeg" (cc.JPG, CC.jpg, cc.jpeg), as cameras name
+// them; "" when there is none or the folder cannot be listed.
+std::string chartPhotoNamedOtherwise(const std::string& folder);
+
+// The working folder in `plainDocuments` ("$HOME/Documents") when it exists
+// and the Documents folder in use, `documents`, is another; else "".
+std::string unusedWorkingFolder(const std::string& documents, const std::string& plainDocuments);
+
 // --- The console -------------------------------------------------------------
 // Every line the program says, whole and flushed. A line standard output
 // refuses (a closed pipe, a full disk) goes to standard error, and the run then
 // ends with kExitIncomplete where it would have ended with kExitDone.
 
 void say(const std::string& line);
+
+// The ffmpeg command, run in the working folder, that applies cc_LUT.cube to
+// the video `name` of Photos: 8-bit 4:2:0 H.264 that players and editors take,
+// the sound copied, in the video's own container (Matroska for WebM).
+std::string videoCommand(const std::string& name);
 
 // --- Windows -----------------------------------------------------------------
 // Each a thin loop that shows, waits and reads keys around a per-frame function

@@ -1,4 +1,5 @@
 // The working folder Tintsmith inside the Documents folder, and every path in it.
+#include <filesystem>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -28,6 +29,25 @@ WorkingPaths buildWorkingPaths(const std::string& documents) {
     paths.checkPicture = replaceExtension(paths.lutImage, "_check.png");
     paths.checkCsv = replaceExtension(paths.lutImage, "_check.csv");
     return paths;
+}
+
+std::string chartPhotoNamedOtherwise(const std::string& folder) {
+    // the name is the interface, so such a file is only ever named, never read
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder, error), end;
+    for (; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const std::string lower = asciiLower(name);
+        if (name != "cc.jpg" && (lower == "cc.jpg" || lower == "cc.jpeg")) return name;
+    }
+    return {};
+}
+
+std::string unusedWorkingFolder(const std::string& documents, const std::string& plainDocuments) {
+    if (plainDocuments.empty() || plainDocuments == documents) return {};
+    const std::string folder = plainDocuments + platform::kPathSeparator + "Tintsmith";
+    std::error_code error;
+    return std::filesystem::is_directory(folder, error) ? folder : std::string();
 }
 
 }  // namespace tintsmith

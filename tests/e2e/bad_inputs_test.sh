@@ -33,8 +33,9 @@ start_run() {
 # Runs the program through the Settings window (ticking "Batch Process Photos"
 # when $1 is "batch") to its end, pressing a key in the result window if one
 # appears. With $1 "wmclose" the Settings window is closed by the window
-# manager's message, and with "resultclose" the result window is. With $1
-# "direct" no window is expected: the program runs with the environment
+# manager's message, and with "resultclose" the result window is; with
+# "noresult" a result window fails the case (a run that wrote nothing). With
+# $1 "direct" no window is expected: the program runs with the environment
 # changes in RUN_ENV and the arguments in RUN_ARGS. Sets STATUS.
 run_to_end() {
     if [ "${1:-}" = direct ]; then
@@ -53,6 +54,7 @@ run_to_end() {
     while kill -0 "$PID" 2>/dev/null; do
         [ "$SECONDS" -lt "$deadline" ] || fail "program did not end"
         if has_window "$result_title"; then
+            [ "${1:-}" = noresult ] && fail "a result window, although nothing was written"
             if [ "${1:-}" = resultclose ]; then
                 id=$(wait_window "$result_title")
                 "$WM_CLOSE" "$id" || fail "could not send WM_DELETE_WINDOW"
@@ -90,10 +92,20 @@ cut_file() { head -c $(($(stat -c %s "$1") * $2 / 100)) "$1" >"$3"; }
 dead_pid() { sh -c 'exit 0' & wait $!; echo $!; }
 
 MOUNTS=()
+# The working folder, Photos and ccPhotos inside, on a tmpfs of 2 MB; else SKIP set.
+mount_small_work() {
+    if [ "$(id -u)" -ne 0 ] || ! mount -t tmpfs -o size=2m tmpfs "$WORK" 2>/dev/null; then
+        SKIP="mounting a small tmpfs needs root and a system that allows it"
+        return 1
+    fi
+    MOUNTS+=("$WORK")
+    mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
+}
 unmount_all() { for mount in "${MOUNTS[@]}"; do umount "$mount" 2>/dev/null; done; MOUNTS=(); }
 trap 'unmount_all; cleanup' EXIT
 
-hash_inputs() { (cd "$WORK" 2>/dev/null && find . -path ./ccPhotos -prune -o -type f ! -name 'cc_LUT.*' ! -name 'cc_LUT_check.*' ! -name '.tintsmith-*' -print0 | sort -z | xargs -0 -r sha256sum); }
+# the inputs, but one the case expects the run to make (HASH_SKIP)
+hash_inputs() { (cd "$WORK" 2>/dev/null && find . -path ./ccPhotos -prune -o -type f ! -name 'cc_LUT.*' ! -name 'cc_LUT_check.*' ! -name '.tintsmith-*' ! -name "${HASH_SKIP:-/}" -print0 | sort -z | xargs -0 -r sha256sum); }
 older_outputs() { printf 'older png' >"$WORK/cc_LUT.png"; printf 'older cube' >"$WORK/cc_LUT.cube"; }
 expect_older_outputs() {
     [ "$(cat "$WORK/cc_LUT.png")" = "older png" ] || fail "cc_LUT.png was changed"
@@ -125,8 +137,21 @@ check_cc_grey() { expect_luts; }
 setup_cc_deep() { seed_inputs; "$E2E_TOOL" from-chart deep "$ASSETS/cc.jpg" "$WORK/cc.png" && mv "$WORK/cc.png" "$WORK/cc.jpg"; }
 check_cc_deep() { expect_luts; }
 setup_cc_huge() { seed_inputs; "$E2E_TOOL" from-chart huge "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
-setup_lattice_missing() { cp "$ASSETS/cc.jpg" "$WORK/cc.jpg"; older_outputs; }
-check_lattice_missing() { expect_older_outputs; }
+# a missing lattice is made, the same bytes as the lattice writer's, and used
+setup_lattice_missing() { cp "$ASSETS/cc.jpg" "$WORK/cc.jpg"; older_outputs; HASH_SKIP=original.png; }
+check_lattice_missing() {
+    expect_luts
+    "$E2E_TOOL" lattice "$SANDBOX/l.png" && cmp -s "$WORK/original.png" "$SANDBOX/l.png" || fail "not the lattice writer's file"
+}
+# a lattice that cannot be made ends the run before the Settings window
+setup_lattice_unwritable() {
+    mount_small_work || return
+    cp "$ASSETS/cc.jpg" "$WORK/cc.jpg"
+    mount -o remount,ro "$WORK" || SKIP="the tmpfs cannot be made read-only"
+}
+check_lattice_unwritable() { expect_no_file "$WORK/original.png"; unmount_all; }
+setup_lattice_damaged() { setup_lattice_missing; printf 'not a png' >"$WORK/original.png"; HASH_SKIP=""; }
+check_lattice_damaged() { expect_older_outputs; expect_stdout_has "delete it, and Tintsmith makes it anew"; }
 setup_lattice_small() { seed_inputs; "$E2E_TOOL" image small-lattice "$WORK/original.png"; older_outputs; }
 check_lattice_small() {
     "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "256 256 3 8" || fail "cc_LUT.png does not follow the lattice's size"
@@ -167,8 +192,20 @@ check_photos_stray() {
     grep -qF "zero.jpg" "$OUT" && grep -qF "random.jpg" "$OUT" || fail "skipped files not named"
     [ "$(ls "$WORK/ccPhotos" | wc -l)" -eq 1 ] || fail "ccPhotos holds more than the good photo"
 }
-setup_ccphotos_missing() { seed_inputs; "$E2E_TOOL" image photo "$WORK/Photos/a.png"; rmdir "$WORK/ccPhotos"; }
-check_ccphotos_missing() { expect_luts; [ ! -e "$WORK/ccPhotos" ] || fail "ccPhotos was created"; }
+# a folder the batch cannot write into or list: one line for it, none per photo
+setup_ccphotos_missing() {
+    seed_inputs
+    "$E2E_TOOL" image photo "$WORK/Photos/a.png"
+    "$E2E_TOOL" image photo "$WORK/Photos/b.png"
+    rmdir "$WORK/ccPhotos"
+}
+check_ccphotos_missing() {
+    expect_luts
+    [ ! -e "$WORK/ccPhotos" ] && [ "$(grep -c "ccPhotos" "$OUT")" -eq 1 ] || fail "ccPhotos made, or not told once"
+    expect_stdout_has "Batch: 0 corrected, 0 skipped, 2 failed; no photo was corrected"
+}
+setup_photos_missing() { seed_inputs; rmdir "$WORK/Photos"; }
+check_photos_missing() { expect_luts; expect_stdout_has "Batch: 0 corrected, 0 skipped, 1 failed; no photo was corrected"; }
 
 # a chart photo cut short: every cut is refused, the LUT files kept
 for cut in 10 30 70 99; do
@@ -193,12 +230,7 @@ check_lattice_large() {
 }
 # the disk fills while the cube is written: the new PNG must not stay beside the old cube
 setup_disk_full() {
-    if [ "$(id -u)" -ne 0 ] || ! mount -t tmpfs -o size=2m tmpfs "$WORK" 2>/dev/null; then
-        SKIP="mounting a small tmpfs needs root and a system that allows it"
-        return
-    fi
-    MOUNTS+=("$WORK")
-    mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
+    mount_small_work || return
     seed_inputs
     older_outputs
 }
@@ -498,6 +530,21 @@ setup_display_unreachable() { seed_inputs; older_outputs; RUN_ENV=(DISPLAY=:4711
 check_display_unreachable() { expect_older_outputs; }
 setup_no_documents() { rm -rf "$HOME/Documents"; RUN_ENV=(); }
 check_no_documents() { [ ! -e /Tintsmith ] || fail "/Tintsmith exists"; }
+setup_no_working_folder() { rm -rf "$WORK"; RUN_ENV=(); }
+check_no_working_folder() { expect_no_file "$WORK"; }
+# the desktop names another Documents folder, while ~/Documents/Tintsmith waits
+setup_xdg_documents() {
+    seed_inputs
+    mkdir -p "$HOME/.config" "$HOME/Dokumente"
+    echo 'XDG_DOCUMENTS_DIR="$HOME/Dokumente"' >"$HOME/.config/user-dirs.dirs"
+    RUN_ENV=()
+}
+check_xdg_documents() { grep -q "^Tintsmith works in $HOME/Dokumente/Tintsmith, .*; $WORK is not used" "$OUT" || fail "not told"; }
+# a chart photo under a camera's capitals is named, never read
+setup_cc_capitals() { setup_cc_missing; cp "$ASSETS/cc.jpg" "$WORK/cc.JPG"; }
+check_cc_capitals() { expect_older_outputs; [ "$(grep -c "rename it cc.jpg" "$OUT")" -eq 2 ] || fail "not told at start and after the Settings window"; }
+setup_unknown_option() { seed_inputs; older_outputs; RUN_ENV=(); RUN_ARGS=(--bogus); }
+check_unknown_option() { expect_older_outputs; [ "$(wc -l <"$OUT")" -eq 1 ] || fail "more than one line"; }
 
 #      case              mode   exit  line on the console
 cases="cc_missing        plain  1     Invalid Image!
@@ -508,7 +555,9 @@ cc_tiny                  plain  2     ChartColor not detected
 cc_grey                  plain  0     The chart shows no colour
 cc_deep                  plain  0     -
 cc_huge                  plain  0     -
-lattice_missing          plain  4     original.png
+lattice_missing          plain  0     Wrote the identity lattice that Tintsmith turns into the LUT
+lattice_unwritable       direct 4     Could not write the identity lattice
+lattice_damaged          noresult 4   Could not read the lattice image original.png
 lattice_small            plain  4     smaller than 512 x 512
 lattice_grey             plain  4     not the identity lattice
 lattice_jpeg             plain  4     not the identity lattice
@@ -516,7 +565,8 @@ png_blocked              plain  4     cc_LUT.png
 cube_blocked             plain  4     cc_LUT.cube
 check_blocked            plain  4     cc_LUT_check.png
 photos_stray             batch  0     Skipping
-ccphotos_missing         batch  4     ccPhotos/a.png
+ccphotos_missing         batch  4     Could not write into the folder
+photos_missing           batch  4     Could not list the photo folder
 cc_cut10                 plain  1     cut short
 cc_cut30                 plain  1     cut short
 cc_cut70                 plain  1     cut short
@@ -549,14 +599,18 @@ help                     direct 0     tintsmith [--hold]
 version                  direct 0     tintsmith 1.0.0
 no_display               direct 4     graphical desktop session
 display_unreachable      direct 4     cannot be reached
-no_documents             direct 4     No Documents folder found"
+no_documents             direct 4     No Documents folder found
+no_working_folder        direct 4     There is no working folder
+xdg_documents            direct 4     is not used: move its files there
+cc_capitals              plain  1     but there is cc.JPG beside it: rename it cc.jpg
+unknown_option           direct 64    Unknown option --bogus: tintsmith --help lists the options"
 
 only=${1:-}
 while read -r name mode code line; do
     [ -n "$only" ] && [ "$only" != "$name" ] && continue
     echo "case: $name"
     new_sandbox
-    SKIP="" STREAMS="" LIMIT_KIB=""
+    SKIP="" STREAMS="" LIMIT_KIB="" HASH_SKIP=""
     RESULT_SIZE=""
     RUN_ARGS=()
     "setup_$name"

@@ -1,7 +1,7 @@
 // Test data and checks for the end-to-end tests, so the scripts need no
 // image tools of their own.
-//   lattice OUT                 the identity lattice (512 x 512)
-//   image KIND OUT              a test image: noise (640 x 480), photo (320 x 240 noise),
+//   lattice OUT                 the identity lattice (512 x 512), as tintsmith-make-lattice writes
+//   it image KIND OUT              a test image: noise (640 x 480), photo (320 x 240 noise),
 //                               tiny (1 x 1) or small-lattice (256 x 256)
 //   from-chart KIND IN OUT      the chart photo IN made grey, 16-bit or huge
 //   sequence KIND DIR           frames DIR/frame_000.png...: "counted" (1000 solid
@@ -102,7 +102,7 @@ int stoppedPair(const std::string& folder) {
 int main(int argc, char** argv) {
     if (argc < 3) return usage();
     const std::string command = argv[1];
-    if (command == "lattice") return cv::imwrite(argv[2], tintsmith::identityLattice()) ? 0 : 1;
+    if (command == "lattice") return tintsmith::writeIdentityLattice(argv[2]).done ? 0 : 1;
     if (command == "image" && argc == 4) {
         const std::string kind = argv[2];
         cv::Mat image;

@@ -165,6 +165,17 @@ close_result() {
     done
 }
 
+# A run with "Batch Process Photos" ticked, through the result window to its end.
+run_batch() {
+    local id
+    start_program
+    id=$(wait_window "Settings")
+    toggle_box "$id" 200 160 on  # "Batch Process Photos"
+    key "$id" Escape
+    close_result
+    wait_exit
+}
+
 # A whole run through the Settings window and the result window that ends in
 # exit 0 with the report of the files written on the console.
 run_clean() {

@@ -27,12 +27,7 @@ exiftool -q -overwrite_original -DateTimeOriginal="2024:05:17 10:11:12" -Make="T
 exiftool -q -overwrite_original -Make="Tintsmith Scanner" -DateTimeOriginal="2023:01:02 03:04:05" \
     -PNG:Title="Beach" "$WORK/Photos/scan.png" || fail "exiftool could not write the PNG's metadata"
 
-start_program
-id=$(wait_window "Settings")
-toggle_box "$id" 200 160 on  # "Batch Process Photos"
-key "$id" Escape
-close_result
-wait_exit
+run_batch
 expect_status 0
 expect_report
 

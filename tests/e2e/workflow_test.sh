@@ -19,15 +19,17 @@ awk -F, 'NR > 1 { before += $11; after += $12 } END { exit !(after < before) }' 
     fail "the mean difference after the cube is not below the one before"
 ls "$WORK" | grep -q tmp && fail "a temporary file was left behind"
 
-echo "case: a missing cc.jpg gives 'Invalid Image!' and 1, and no window after Settings"
+echo "case: a missing cc.jpg is told before the Settings window, then gives 'Invalid Image!' and 1"
 new_sandbox
 "$E2E_TOOL" lattice "$WORK/original.png"
 start_program
 pass_settings
 wait_exit 60
 expect_status 1
-expect_stdout "Invalid Image!
-There is no chart photo at $WORK/cc.jpg: save your photo of the colour chart there as a JPEG named cc.jpg, or tick \"Use camera\" in the Settings window."
+missing="There is no chart photo at $WORK/cc.jpg: save your photo of the colour chart there as a JPEG named cc.jpg, or tick \"Use camera\" in the Settings window."
+expect_stdout "$missing
+Invalid Image!
+$missing"
 expect_no_file "$WORK/cc_LUT.png"
 
 echo "case: a photo without a chart gives 2 and writes nothing"

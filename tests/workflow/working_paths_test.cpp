@@ -1,8 +1,10 @@
 // Working paths and the rule that names the LUT files after the chart photo.
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "temp_folder.hpp"
 #include "workflow/workflow.hpp"
 
 namespace tintsmith {
@@ -42,6 +44,24 @@ TEST(WorkingPaths, LutImageSitsBesideTheReferenceImage) {
     EXPECT_EQ(lutImagePathFor("cc.tar.jpg"), "cc.tar_LUT.png");
     EXPECT_EQ(lutImagePathFor("/a/.jpg"), "/a/.jpg_LUT.png");  // a hidden name has no extension
     EXPECT_EQ(lutImagePathFor("/a/cc."), "/a/cc_LUT.png");
+}
+
+using WorkingFolder = TempFolderTest;
+
+// Cameras write CC.JPG: such a file is named, so that the user renames it
+TEST_F(WorkingFolder, AChartPhotoUnderAnotherCaseOrExtensionIsNamed) {
+    for (const char* name : {"cc.png", "xcc.jpg", "cc.jpg.jpg", "cc.jpg", "Cc.JpEg"})
+        std::ofstream(root / name) << "x";
+    EXPECT_EQ(chartPhotoNamedOtherwise(folder), "Cc.JpEg");
+    std::filesystem::remove(root / "Cc.JpEg");
+    EXPECT_EQ(chartPhotoNamedOtherwise(folder), "");
+}
+
+// Regression: the printed command wrote 4:4:4 H.264, which many players refuse
+TEST(VideoCommand, GivesPlayableVideoInAContainerThatTakesItsSound) {
+    EXPECT_EQ(videoCommand("a b.webm"),
+              "ffmpeg -i \"Photos/a b.webm\" -vf lut3d=cc_LUT.cube -pix_fmt yuv420p -c:a copy "
+              "\"a b_cc.mkv\"");
 }
 
 }  // namespace

@@ -525,6 +525,18 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
         tellNoneCorrected();
         return report;
     }
+    // a folder that takes no file is told once, not once for every photo
+    Outcome writable;
+    Temporary probe = writeTemporary(outputFolder + "probe", "", writable);
+    if (!probe.path.empty()) {
+        probe.lock.release();
+        platform::removeFile(probe.path);
+    }
+    if (!writable.done) {
+        tell({BatchNote::Kind::FolderNotWritten, outputFolder, writable.reason, true});
+        report.failed += static_cast<int>(files.size());
+        return report;
+    }
     const int total = static_cast<int>(files.size());
     if (observer.progress) observer.progress(0, total);
     ColourTable table(model);

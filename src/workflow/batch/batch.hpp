@@ -32,16 +32,17 @@ struct BatchReport {
 // One thing the batch tells of.
 struct BatchNote {
     enum class Kind {
-        Skipped,        // the entry `path` of Photos was left out, for `reason`
-        NotWritten,     // the photo `path` in ccPhotos could not be written, for `reason`
-        NotListed,      // the folder `path` could not be listed, for `reason`
-        ListedInPart,   // the folder `path` could not be listed to its end
-        SameFolder,     // `path`, the output folder, is the photo folder itself
-        Video,          // the entry `path` is a video, for `reason`; left out
-        NameTaken,      // the photo `path` would overwrite another's corrected photo: `reason`
-        Remark,         // the photo `path` was corrected, and `reason` is worth knowing
-        NotEntered,     // the subfolders of `path` (listed in `reason`) were not entered
-        NoneCorrected,  // nothing in the folder `path` was corrected: it `reason`
+        Skipped,           // the entry `path` of Photos was left out, for `reason`
+        NotWritten,        // the photo `path` in ccPhotos could not be written, for `reason`
+        NotListed,         // the folder `path` could not be listed, for `reason`
+        ListedInPart,      // the folder `path` could not be listed to its end
+        SameFolder,        // `path`, the output folder, is the photo folder itself
+        Video,             // the entry `path` is a video, for `reason`; left out
+        NameTaken,         // the photo `path` would overwrite another's corrected photo: `reason`
+        Remark,            // the photo `path` was corrected, and `reason` is worth knowing
+        NotEntered,        // the subfolders of `path` (listed in `reason`) were not entered
+        NoneCorrected,     // nothing in the folder `path` was corrected: it `reason`
+        FolderNotWritten,  // nothing can be written into the output folder `path`, for `reason`
     };
     Kind kind = Kind::Skipped;
     std::string path;
@@ -63,8 +64,9 @@ struct BatchObserver {
 // Corrects every regular file of `inputFolder` (no recursion), in name order,
 // into `outputFolder` under its own name, each photo exactly as the correction
 // sequence would, with the original's Exif, XMP and comments. Refuses an
-// output folder that is the input folder, and a photo whose output name the
-// output folder's disk takes for one already written. An error of the model
+// output folder that is the input folder, or one nothing can be written into
+// (each photo then failed, told once for the folder), and a photo whose output
+// name the output folder's disk takes for one already written. An error of the model
 // stops the batch after the photos before it and is thrown.
 BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder,
                                cv::ccm::ColorCorrectionModel model,

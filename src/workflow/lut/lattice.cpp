@@ -37,4 +37,8 @@ std::string latticeProblem(const cv::Mat& lattice) {
            "a lattice is one no longer), so a cube from it would not be the correction";
 }
 
+Outcome writeIdentityLattice(const std::string& path) {
+    return writeImageFile(path, identityLattice());
+}
+
 }  // namespace tintsmith

@@ -32,6 +32,10 @@ cv::Mat identityLattice();
 // written from; else how it differs, in words.
 std::string latticeProblem(const cv::Mat& lattice);
 
+// Writes identityLattice() to `path` as a PNG, whole or not at all: the file
+// tintsmith-make-lattice writes, and the one the program makes when missing.
+Outcome writeIdentityLattice(const std::string& path);
+
 // --- Cube text ---------------------------------------------------------------
 // Written, parsed and applied. Numbers never depend on the locale.
 

@@ -23,9 +23,9 @@ namespace fs = std::filesystem;
 
 // A note in one line: what, which file, why.
 std::string described(const BatchNote& note) {
-    static const char* const kinds[] = {"Skipped",    "NotWritten",   "NotListed", "ListedInPart",
-                                        "SameFolder", "Video",        "NameTaken", "Remark",
-                                        "NotEntered", "NoneCorrected"};
+    static const char* const kinds[] = {
+        "Skipped",   "NotWritten", "NotListed",  "ListedInPart",  "SameFolder",      "Video",
+        "NameTaken", "Remark",     "NotEntered", "NoneCorrected", "FolderNotWritten"};
     return std::string(kinds[int(note.kind)]) + " " + note.path + ": " + note.reason;
 }
 
@@ -161,15 +161,16 @@ TEST_F(Batch, StrayFilesAreSkippedByNameAndSubfoldersNotEntered) {
     EXPECT_TRUE(cv::imread(out + "sub/b.png").empty());
 }
 
-TEST_F(Batch, AMissingFolderIsToldAndCounted) {
+// Regression: a missing or read-only ccPhotos was told once for every photo
+TEST_F(Batch, AMissingFolderIsToldOnceAndCounted) {
     ASSERT_TRUE(cv::imwrite(in + "a.png", photo(1)));
     ASSERT_TRUE(cv::imwrite(in + "b.png", photo(2)));
     fs::remove_all(out);
     BatchReport report = run();
     EXPECT_EQ(report.failed, 2);
-    ASSERT_EQ(heard.notes.size(), 2u);
-    EXPECT_EQ(heard.notes[0], "NotWritten " + out + "a.png: No such file or directory");
-    EXPECT_EQ(heard.notes[1], "NotWritten " + out + "b.png: No such file or directory");
+    EXPECT_EQ(report.corrected, 0);
+    EXPECT_EQ(heard.notes,
+              std::vector<std::string>{"FolderNotWritten " + out + ": No such file or directory"});
 
     fs::remove_all(in);
     report = run();
