@@ -4,6 +4,7 @@
 // window, the batch under the window's count, the LUT pair and its check, and
 // the wait for a key. The one place that speaks on the console and picks the
 // exit code; anything a phase throws is caught and told here.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -202,6 +203,18 @@ bool toldLutFiles(const LutFilesWritten& written, const WorkingPaths& paths) {
     return true;
 }
 
+// Tells where the pair a LUT judged not better replaced was kept, and how to
+// go back to it.
+void toldKeptPair(const LutFilesWritten& written, const WorkingPaths& paths) {
+    if (!written.png.done || !written.cube.done) return;
+    if (!written.kept.done) {
+        say("There was no earlier LUT pair to keep (" + written.kept.reason + ").");
+        return;
+    }
+    say("Kept the LUT it replaced as " + paths.previousCube + " and " + paths.previousLutImage +
+        ": to go back to it, rename them to cc_LUT.cube and cc_LUT.png.");
+}
+
 // Tells what became of the check, and its verdict; true when both files were
 // written.
 bool toldLutCheck(const LutCheckWritten& written, const WorkingPaths& paths) {
@@ -215,7 +228,7 @@ bool toldLutCheck(const LutCheckWritten& written, const WorkingPaths& paths) {
     if (!written.picture.done)
         say("Could not write " + paths.checkPicture + ": " + written.picture.reason + kWriteAdvice);
     if (written.picture.done) say("Wrote the check picture: " + paths.checkPicture);
-    for (const std::string& line : verdictLines(written.verdict)) say(line);
+    for (const std::string& line : written.verdictText) say(line);
     if (!written.verdict.good())
         say("Look at the check picture, then choose the chart type that is in the photo, or "
             "photograph the printed chart again in even light.");
@@ -293,8 +306,20 @@ bool toldInputs(const WorkingPaths& paths) {
     return true;
 }
 
+// The shorter side of a found chart's box, in pixels.
+double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker) {
+    const std::vector<cv::Point2f> box = checker->getBox();
+    double side = 0;
+    for (std::size_t i = 0; i < box.size(); ++i) {
+        const double length = cv::norm(box[i] - box[(i + 1) % box.size()]);
+        side = i == 0 ? length : std::min(side, length);
+    }
+    return side;
+}
+
 int runPhases(const char*& phase) {
     bool complete = true;
+    bool notCorrected = false;  // a LUT written that the check found does not correct the chart
 
     // the working folder, never the root of the file system in its place
     phase = "looking up the working folder";
@@ -375,10 +400,31 @@ int runPhases(const char*& phase) {
     }
 
     phase = "detecting the chart";
-    const CheckerList checkers = detectCharts(image, reference.detectorType);
-    if (checkers.empty()) {
+    const CheckerList found = detectCharts(image, reference.detectorType);
+    if (found.empty()) {
         say("ChartColor not detected ");
         say(noChartAdvice(settings, reference, paths));
+        return kExitNoChart;
+    }
+    // a pattern is a chart only when its colours can be the chart chosen
+    CheckerList checkers;
+    Outcome refused;
+    for (const auto& checker : found) {
+        const Outcome matched = chartColoursMatch(measuredPatchColours(checker), reference);
+        if (matched.done)
+            checkers.push_back(checker);
+        else
+            refused = matched;
+    }
+    if (checkers.empty()) {
+        say("ChartColor not detected ");
+        say("A chart-like pattern was seen in " +
+            (settings.source == Source::File ? paths.referenceImage
+                                             : std::string("the camera's last picture")) +
+            ", but its colours do not match the chosen chart type, " + reference.label + " (" +
+            refused.reason +
+            "); check the chart choice: tick the chart that is in the photo in the Settings "
+            "window.");
         return kExitNoChart;
     }
 
@@ -411,8 +457,9 @@ int runPhases(const char*& phase) {
             continue;
         }
         drawLoss(window, image, fit.loss);
-        const LutCheckInput check =
-            lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
+        LutCheckInput check = lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
+        check.chartSide = chartSide(checker);
+        check.uneven = unevenPatches(checker);
 
         // the fitted chart at once, when its LUT is to be written; with a
         // batch, under the batch's count
@@ -439,16 +486,35 @@ int runPhases(const char*& phase) {
 
         // the LUT pair, and the check of a pair written whole; a cube only from
         // the identity lattice, which alone makes it the correction
+        // judged before it is written, so that a LUT not better keeps the
+        // pair it replaces in the same replacement
         if (!lut.empty()) {
             const std::string notIdentity = latticeProblem(lattice.image);
-            const LutFilesWritten written =
-                writeLutFiles(lut, paths.lutImage, paths.cube,
-                              notIdentity.empty() ? "" : "original.png is " + notIdentity);
+            LutVerdict verdict;
+            const bool judged = notIdentity.empty() && judgeLut(check, lut, verdict).done;
+            // greys made worse name the closest other chart: four fits, so only then
+            if (judged && std::count(verdict.reasons.begin(), verdict.reasons.end(),
+                                     VerdictReason::GreysWorse) > 0) {
+                const int closest = closestChartChoice(measured, settings.chartChoice);
+                if (closest != settings.chartChoice)
+                    check.closestOther = kChartCatalogue[closest].label;
+            }
+            const KeptPair keep = judged && !verdict.good()
+                                      ? KeptPair{paths.previousLutImage, paths.previousCube}
+                                      : KeptPair{};
+            const LutFilesWritten written = writeLutFiles(
+                lut, paths.lutImage, paths.cube,
+                notIdentity.empty() ? "" : "original.png is " + notIdentity, systemFiles(), keep);
             if (written.png.done) wroteAny = true;
-            if (!toldLutFiles(written, paths) ||
-                !toldLutCheck(writeLutCheck(check, paths.cube, paths.checkCsv, paths.checkPicture),
-                              paths))
+            if (!toldLutFiles(written, paths)) {
                 complete = false;
+            } else {
+                const LutCheckWritten checked =
+                    writeLutCheck(check, paths.cube, paths.checkCsv, paths.checkPicture);
+                if (!toldLutCheck(checked, paths)) complete = false;
+                if (checked.check.done && !checked.verdict.good()) notCorrected = true;
+                if (!keep.png.empty()) toldKeptPair(written, paths);
+            }
         }
         // a window as if a LUT or photo had been written, only when one was
         if (wroteAny) showResult(window, image, kResultTitle);
@@ -457,7 +523,7 @@ int runPhases(const char*& phase) {
         waitForAnyKey();
     else
         cv::destroyAllWindows();
-    return complete ? kExitDone : kExitIncomplete;
+    return !complete ? kExitIncomplete : notCorrected ? kExitNotCorrected : kExitDone;
 }
 
 // The lines --help gives: what the program does, its working folder on this
@@ -491,6 +557,8 @@ std::string helpText() {
            "          cc_LUT.png        the same LUT as a PNG LUT image\n"
            "          cc_LUT_check.png  how the LUT does on the chart, and in numbers:\n"
            "          cc_LUT_check.csv\n"
+           "          cc_LUT.previous.cube  the LUT pair a LUT judged not better replaced,\n"
+           "          cc_LUT.previous.png   kept to go back to\n"
            "          ccPhotos/         the corrected photos, under their own names\n"
            "\n"
            "Options:\n"
@@ -502,7 +570,8 @@ std::string helpText() {
            "Exit codes: 0 done; 1 cc.jpg cannot be read; 2 no chart found; 3 the camera\n"
            "cannot be opened; 4 not everything asked for was written (or a console line\n"
            "was lost; no working folder); 5 cancelled (the Settings or camera window closed\n"
-           "with its close button); 64 an argument it does not take.";
+           "with its close button); 6 LUT files written, but the check found they do not\n"
+           "correct the chart; 64 an argument it does not take.";
 }
 
 // How a run ended, in words, for a console that closes with the program.
@@ -522,6 +591,9 @@ std::string endingText(int code) {
             return "Tintsmith was cancelled: nothing was written.";
         case kExitUsage:
             return "Tintsmith did not start: the line above says why.";
+        case kExitNotCorrected:
+            return "Tintsmith wrote the LUT files, but the check found they do not correct the "
+                   "chart. The lines above say why and how to go back to the LUT before.";
         default:
             return "Tintsmith ended without writing all it set out to. The lines above say what "
                    "was not written and why.";
@@ -559,7 +631,8 @@ int runTintsmith(const std::vector<std::string>& arguments) {
         for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
         }
     }
-    return code == kExitDone && consoleLineLost ? kExitIncomplete : code;
+    return (code == kExitDone || code == kExitNotCorrected) && consoleLineLost ? kExitIncomplete
+                                                                               : code;
 }
 
 int runCalibration() {

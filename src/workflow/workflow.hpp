@@ -24,6 +24,7 @@ enum ExitCode : int {
     kExitNoCamera = 3,      // camera source and the camera would not open
     kExitIncomplete = 4,    // the run could not produce all it set out to
     kExitCancelled = 5,     // a window was closed with its close button: nothing written
+    kExitNotCorrected = 6,  // LUT files written, but the check found they do not correct the chart
     kExitUsage = 64,        // an argument it does not take (sysexits' EX_USAGE): no window
 };
 
@@ -51,15 +52,17 @@ int runCalibration();
 // Fixed names in the folder Tintsmith of the Documents folder.
 
 struct WorkingPaths {
-    std::string folder;          // .../Tintsmith
-    std::string referenceImage;  // .../Tintsmith/cc.jpg
-    std::string inputPhotos;     // .../Tintsmith/Photos/   (trailing separator)
-    std::string outputPhotos;    // .../Tintsmith/ccPhotos/ (trailing separator)
-    std::string lattice;         // .../Tintsmith/original.png
-    std::string lutImage;        // .../Tintsmith/cc_LUT.png
-    std::string cube;            // .../Tintsmith/cc_LUT.cube
-    std::string checkPicture;    // .../Tintsmith/cc_LUT_check.png
-    std::string checkCsv;        // .../Tintsmith/cc_LUT_check.csv
+    std::string folder;            // .../Tintsmith
+    std::string referenceImage;    // .../Tintsmith/cc.jpg
+    std::string inputPhotos;       // .../Tintsmith/Photos/   (trailing separator)
+    std::string outputPhotos;      // .../Tintsmith/ccPhotos/ (trailing separator)
+    std::string lattice;           // .../Tintsmith/original.png
+    std::string lutImage;          // .../Tintsmith/cc_LUT.png
+    std::string cube;              // .../Tintsmith/cc_LUT.cube
+    std::string checkPicture;      // .../Tintsmith/cc_LUT_check.png
+    std::string checkCsv;          // .../Tintsmith/cc_LUT_check.csv
+    std::string previousLutImage;  // .../Tintsmith/cc_LUT.previous.png: the pair replaced...
+    std::string previousCube;      // .../Tintsmith/cc_LUT.previous.cube ...by a LUT not better
 };
 
 // The paths in `documents`; a failed lookup ("") leaves them at the root.

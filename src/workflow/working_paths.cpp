@@ -28,6 +28,8 @@ WorkingPaths buildWorkingPaths(const std::string& documents) {
     paths.cube = folder + separator + "cc_LUT.cube";
     paths.checkPicture = replaceExtension(paths.lutImage, "_check.png");
     paths.checkCsv = replaceExtension(paths.lutImage, "_check.csv");
+    paths.previousLutImage = replaceExtension(paths.lutImage, ".previous.png");
+    paths.previousCube = replaceExtension(paths.cube, ".previous.cube");
     return paths;
 }
 

@@ -48,6 +48,7 @@ run_to_end() {
     local id
     id=$(wait_window "Settings")
     if [ "${1:-}" = batch ]; then toggle_box "$id" 200 160 on; fi
+    [ "${1:-}" = wmclose ] || tick_classic "$id"
     if [ "${1:-}" = wmclose ]; then "$WM_CLOSE" "$id" || fail "could not send WM_DELETE_WINDOW"
     else key "$id" Escape; fi
     local deadline=$((SECONDS + 240))

@@ -15,6 +15,7 @@ rm "$WORK/photo.jpg"
 start_program
 id=$(wait_window "Settings")
 toggle_box "$id" 200 160 on  # "Batch Process Photos"
+tick_classic "$id"
 key "$id" Escape
 
 # the window comes up under its count

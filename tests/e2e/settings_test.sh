@@ -12,6 +12,7 @@ xdotool getwindowgeometry "$id" | grep -q "Geometry: 550x200" || fail "window is
 import -window "$id" "$SANDBOX/screen.png" || fail "no screenshot"
 "$UI_PROBE" "$SANDBOX/expected.png" || fail "could not render the frame"
 "$E2E_TOOL" same-pixels "$SANDBOX/screen.png" "$SANDBOX/expected.png" || fail "the window differs from its frame"
+tick_classic "$id"
 key "$id" Escape
 close_result
 wait_exit
@@ -43,13 +44,13 @@ expect_stdout "ChartColor not detected
 No picture was taken: tick \"Use file cc.jpg\" or \"Use camera\" in the Settings window."
 
 echo "case: another chart box changes the LUT written"
-lut_for_box() {  # $1: y of the chart box to click, or "" for the default
+lut_for_box() {  # $1: y of the chart box to click
     new_sandbox
     seed_inputs
     start_program
     local id
     id=$(wait_window "$settings_title")
-    [ -n "$1" ] && toggle_box "$id" 200 "$1" on
+    toggle_box "$id" 200 "$1" on
     key "$id" Escape
     close_result
     wait_exit
@@ -57,10 +58,10 @@ lut_for_box() {  # $1: y of the chart box to click, or "" for the default
     cp "$WORK/cc_LUT.png" "$2"
 }
 keep=$(mktemp -d)
-lut_for_box "" "$keep/clone.png"
+lut_for_box 45 "$keep/classic.png"  # "Classic ColorChecker (X-Rite, Passport, Macbeth)"
 lut_for_box 75 "$keep/legacy.png"   # "X-Rite Colorchecker Classic Legacy"
-"$E2E_TOOL" same-pixels "$keep/clone.png" "$keep/legacy.png" >/dev/null &&
-    { rm -rf "$keep"; fail "chart box 3 gave the same LUT as chart box 0"; }
+"$E2E_TOOL" same-pixels "$keep/classic.png" "$keep/legacy.png" >/dev/null &&
+    { rm -rf "$keep"; fail "chart box 3 gave the same LUT as chart box 1"; }
 rm -rf "$keep"
 
 echo "case: batch mode ticked with a click corrects the photos"
@@ -71,6 +72,7 @@ seed_inputs
 start_program
 id=$(wait_window "$settings_title")
 toggle_box "$id" 200 160 on         # "Batch Process Photos"
+tick_classic "$id"
 click "$id" 50 170
 close_result
 wait_exit

@@ -39,21 +39,30 @@ constexpr PatchTable kSpyderCheckr24Table = {
     {157, 157, 155}, {112, 113, 111}, {70, 70, 68},  {30, 31, 32},
 };
 
+// The classic chart's patch names, shared by the charts printed in its order.
+constexpr const char* kClassicNames[24] = {
+    "dark skin", "light skin",    "blue sky",     "foliage",   "blue flower",  "bluish green",
+    "orange",    "purplish blue", "moderate red", "purple",    "yellow green", "orange yellow",
+    "blue",      "green",         "red",          "yellow",    "magenta",      "cyan",
+    "white",     "neutral 8",     "neutral 6.5",  "neutral 5", "neutral 3.5",  "black",
+};
+
 }  // namespace
 
 const ChartRecord kChartCatalogue[kChartChoices] = {
-    {"ColorChecker clone", cv::mcc::MCC24, &kCloneTable, cv::ccm::COLORCHECKER_Macbeth, 24},
+    {"ColorChecker clone", cv::mcc::MCC24, &kCloneTable, cv::ccm::COLORCHECKER_Macbeth, 24,
+     kClassicNames},
     {"Classic ColorChecker (X-Rite, Passport, Macbeth)", cv::mcc::MCC24, nullptr,
-     cv::ccm::COLORCHECKER_Macbeth, 24},
+     cv::ccm::COLORCHECKER_Macbeth, 24, kClassicNames},
     {"X-Rite ColorChecker Passport Video", cv::mcc::MCC24, &kPassportVideoTable,
-     cv::ccm::COLORCHECKER_Macbeth, 24},
+     cv::ccm::COLORCHECKER_Macbeth, 24, nullptr},
     {"X-Rite Colorchecker Classic Legacy", cv::mcc::MCC24, &kClassicLegacyTable,
-     cv::ccm::COLORCHECKER_Macbeth, 24},
+     cv::ccm::COLORCHECKER_Macbeth, 24, kClassicNames},
     {"Datacolor SpyderCheckr 24", cv::mcc::MCC24, &kSpyderCheckr24Table,
-     cv::ccm::COLORCHECKER_Macbeth, 24},
+     cv::ccm::COLORCHECKER_Macbeth, 24, nullptr},
     {"X-Rite ColorChecker Digital SG", cv::mcc::SG140, nullptr, cv::ccm::COLORCHECKER_DigitalSG,
-     140},
-    {"DGK/DKK Vinyl", cv::mcc::VINYL18, nullptr, cv::ccm::COLORCHECKER_Vinyl, 18},
+     140, nullptr},
+    {"DGK/DKK Vinyl", cv::mcc::VINYL18, nullptr, cv::ccm::COLORCHECKER_Vinyl, 18, nullptr},
 };
 
 cv::Mat referenceTable(int chartChoice) {
@@ -74,6 +83,7 @@ ChartReference chartReference(int chartChoice) {
     reference.constColor = record.builtInColours;
     reference.patchCount = record.patchCount;
     reference.label = record.label;
+    reference.patchNames = record.patchNames;
     if (!reference.builtIn) reference.colours = referenceTable(chartChoice) / 255.0;
     return reference;
 }

@@ -31,6 +31,7 @@ struct ChartRecord {
     const PatchTable* table;              // our own reference colours, or nullptr for
     cv::ccm::CONST_COLOR builtInColours;  // the library's built-in ones
     int patchCount;
+    const char* const* patchNames;  // the chart's own names, in patch order, or nullptr
 };
 
 constexpr int kChartChoices = 7;
@@ -41,9 +42,10 @@ struct ChartReference {
     cv::mcc::TYPECHART detectorType = cv::mcc::MCC24;
     bool builtIn = false;  // use constColor
     cv::ccm::CONST_COLOR constColor = cv::ccm::COLORCHECKER_Macbeth;
-    cv::Mat colours;      // 24 x 1 CV_64FC3 sRGB in 0..1, or empty when builtIn
-    int patchCount = 24;  // patches the reference describes
-    std::string label;    // the chart's name as the Settings window shows it
+    cv::Mat colours;                          // 24 x 1 CV_64FC3 sRGB in 0..1, or empty when builtIn
+    int patchCount = 24;                      // patches the reference describes
+    std::string label;                        // the chart's name as the Settings window shows it
+    const char* const* patchNames = nullptr;  // patchCount names, when the chart has them
 };
 
 // The reference for chart choice 0..6.
@@ -86,5 +88,39 @@ struct Fit {
 // Builds and runs the model for `reference`; refuses a patch count that does
 // not match, and turns a library failure into words.
 Fit fitModel(const cv::Mat& measured, const ChartReference& reference);
+
+// --- Whether the colours can be the chart ------------------------------------
+// A pattern the detector takes for a chart is used only when its colours can
+// be a photo of the chosen chart, under any even light.
+
+// The reference as sRGB on 0..1, reference.patchCount x 1 CV_64FC3; a
+// built-in chart's as the library converts it for the fit. Empty when the
+// library gives none.
+cv::Mat referenceSrgb(const ChartReference& reference);
+
+// The reference's neutral patches (CIELAB chroma below 6), lightest first.
+std::vector<int> neutralPatches(const cv::Mat& referenceSrgb);
+
+// The measured colours (N x 1 CV_64FC3) with the light's cast and the exposure
+// taken out: each channel scaled so that the greys, clipped and black ones
+// aside, are grey and as light as the reference's on average.
+cv::Mat castRemoved(const cv::Mat& measured, const cv::Mat& referenceSrgb,
+                    const std::vector<int>& neutrals);
+
+// Done when the measured colours (N x 1, 3 channels, 0..1) can be the chart
+// of `reference`: its greys light to dark in the chart's order and grey
+// beside one another, its colours in the chart's hues, and the fit within
+// the error real photos of a chart reach. Else not done, with what differs.
+Outcome chartColoursMatch(const cv::Mat& measured, const ChartReference& reference);
+
+// Per patch of a found chart: true when its pixels vary far more than a
+// printed patch's do, as where something covers it or it was found off the
+// chart.
+std::vector<bool> unevenPatches(const cv::Ptr<cv::mcc::CChecker>& checker);
+
+// Of the other chart choices with the detector chart type and patch count of
+// `chosen`, the one the measured colours fit best (the lowest loss); `chosen`
+// when there is none.
+int closestChartChoice(const cv::Mat& measured, int chosen);
 
 }  // namespace tintsmith

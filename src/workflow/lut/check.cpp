@@ -58,6 +58,29 @@ int drawCaption(cv::Mat& image, const std::string& text, cv::Point origin, doubl
     return cv::getTextSize(text, kFont, scale, thickness, &baseline).width;
 }
 
+// The verdict's lines in the heading, as large as its other lines.
+constexpr double kHeadingScale = 0.6;
+
+// `text` broken between words into lines no wider than `width` pixels.
+std::vector<std::string> wrapped(const std::string& text, int width, double scale) {
+    std::vector<std::string> lines(1);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(start, end - start);
+        const std::string longer = lines.back().empty() ? word : lines.back() + " " + word;
+        int baseline = 0;
+        if (!lines.back().empty() &&
+            cv::getTextSize(longer, kFont, scale, 2, &baseline).width > width)
+            lines.push_back(word);
+        else
+            lines.back() = longer;
+        start = end + 1;
+    }
+    return lines;
+}
+
 // Where the patches sit on the chart: columns and rows as the chart is seen,
 // and whether its data runs down the columns (the Digital SG's does).
 struct ChartLayout {
@@ -100,6 +123,49 @@ void drawTile(cv::Mat& picture, cv::Rect cell, int number, const PatchCheck& pat
                 differenceColour(patch.afterCube), 2);
 }
 
+// The verdict's bounds. CIEDE2000 differences: 1 is about the least a
+// side-by-side look shows, so a group worse by more is markedly worse.
+constexpr double kMarkedlyWorse = 1.0;
+constexpr double kFarOff = 10.0;               // a mean above it is plain on every patch
+constexpr double kClippedLevel = 250.0 / 255;  // a channel at the sensor's top
+constexpr double kColourfulChroma = 20;        // reference C* of a patch whose colour is its own
+// Printed charts photographed keep more than half their chroma once the cast
+// and exposure are out (0.51 at the least of six real photos, under warm,
+// cool and dim light); a chart's colours squeezed into a screen's duller
+// gamut keep under 0.45.
+constexpr double kScreenColourfulness = 0.45;
+constexpr double kGreyStep = 8;      // L* between greys that must keep their order
+constexpr double kGreySlack = 2;     // L*: noise between two greys
+constexpr double kSmallChart = 150;  // pixels: patches of a few pixels across
+constexpr std::size_t kWorstNamed = 3;
+
+double labChroma(const cv::Vec3d& lab) {
+    return std::hypot(lab[1], lab[2]);
+}
+
+// The patch by its chart's name, else by its row and column.
+std::string patchLabel(const LutCheckInput& input, const ChartLayout& layout, int i) {
+    if (i < int(input.names.size())) return input.names[std::size_t(i)];
+    const int column = layout.byColumn ? i / layout.rows : i % layout.columns;
+    const int row = layout.byColumn ? i % layout.rows : i / layout.columns;
+    return "row " + std::to_string(row + 1) + " column " + std::to_string(column + 1);
+}
+
+// Which way the patch is off after the cube: its largest part of lightness,
+// saturation and hue.
+std::string offWay(const PatchCheck& patch) {
+    const cv::Vec3d meant = srgbToLab(patch.reference), got = srgbToLab(patch.after);
+    const double lightness = got[0] - meant[0];
+    const double saturation = labChroma(got) - labChroma(meant);
+    const double whole = cv::norm(got - meant);
+    const double hue =
+        std::sqrt(std::max(0.0, whole * whole - lightness * lightness - saturation * saturation));
+    if (std::abs(lightness) >= std::abs(saturation) && std::abs(lightness) >= hue)
+        return lightness > 0 ? "lighter" : "darker";
+    if (std::abs(saturation) >= hue) return saturation > 0 ? "more saturated" : "less saturated";
+    return "off in hue";
+}
+
 }  // namespace
 
 // --- The patches -------------------------------------------------------------
@@ -134,33 +200,11 @@ LutCheckInput lutCheckInput(const cv::Mat& photo, const cv::Mat& measured,
     measured.reshape(3, int(measured.total())).convertTo(input.measured, CV_64FC3);
     const int patches = input.measured.rows;
 
-    if (!reference.builtIn) {
-        reference.colours.reshape(3, int(reference.colours.total()))
-            .convertTo(input.reference, CV_64FC3);
-    } else {
-        // The library keeps its built-in charts inside; a model given colours
-        // well inside 0..1 uses every patch, and its destination colours are
-        // the reference in linear sRGB exactly as the fit converted it.
-        try {
-            cv::Mat probeColours(patches, 1, CV_64FC3);
-            cv::RNG rng(0x7E57);
-            rng.fill(probeColours, cv::RNG::UNIFORM, 0.2, 0.8);
-            cv::ccm::ColorCorrectionModel probe(probeColours, reference.constColor);
-            probe.setMaxCount(1);  // only the conversion is wanted, not a good fit
-            probe.run();
-            cv::Mat linear = probe.get_dst_rgbl();
-            if (int(linear.total()) == patches && linear.channels() == 3) {
-                linear.reshape(3, patches).convertTo(input.reference, CV_64FC3);
-                for (int i = 0; i < patches; ++i) {
-                    cv::Vec3d& colour = input.reference.at<cv::Vec3d>(i);
-                    for (int c = 0; c < 3; ++c) colour[c] = srgbEncode(colour[c]);
-                }
-            }
-        } catch (const cv::Exception&) {
-            input.reference.release();
-        }
-    }
+    input.reference = referenceSrgb(reference);
     if (input.reference.rows != patches) input.reference.release();
+    if (!input.reference.empty()) input.neutrals = neutralPatches(input.reference);
+    for (int i = 0; reference.patchNames && i < patches; ++i)
+        input.names.push_back(reference.patchNames[i]);
 
     input.used.assign(std::size_t(patches), true);
     cv::Mat mask = model.getMask();
@@ -192,41 +236,175 @@ std::vector<PatchCheck> checkPatches(const LutCheckInput& input, const CubeLut& 
 
 // --- The verdict -------------------------------------------------------------
 
-LutVerdict lutVerdict(const std::vector<PatchCheck>& patches) {
+bool patchClipped(const PatchCheck& patch) {
+    return std::max({patch.measured[0], patch.measured[1], patch.measured[2]}) >= kClippedLevel;
+}
+
+LutVerdict lutVerdict(const LutCheckInput& input, const std::vector<PatchCheck>& patches) {
     LutVerdict verdict;
-    for (const PatchCheck& patch : patches) verdict.used += patch.used ? 1 : 0;
-    const bool all = verdict.used == 0;
-    int counted = 0;
-    for (const PatchCheck& patch : patches) {
-        if (!patch.used && !all) continue;
-        ++counted;
+    verdict.patches = int(patches.size());
+    if (patches.empty()) return verdict;
+
+    // the chart as a whole
+    std::vector<bool> grey(patches.size(), false);
+    for (int i : input.neutrals)
+        if (i >= 0 && i < verdict.patches) grey[std::size_t(i)] = true;
+    int coloured = 0, colourfulCounted = 0;
+    double colourfulness = 0;
+    const cv::Mat balanced = castRemoved(input.measured, input.reference, input.neutrals);
+    for (std::size_t i = 0; i < patches.size(); ++i) {
+        const PatchCheck& patch = patches[i];
+        verdict.used += patch.used ? 1 : 0;
+        verdict.clipped += patchClipped(patch) ? 1 : 0;
         verdict.meanBefore += patch.before;
         verdict.meanAfter += patch.afterCube;
         verdict.maxBefore = std::max(verdict.maxBefore, patch.before);
         verdict.maxAfter = std::max(verdict.maxAfter, patch.afterCube);
+        if (grey[i]) {
+            verdict.greysBefore += patch.before;
+            verdict.greysAfter += patch.afterCube;
+            continue;
+        }
+        ++coloured;
+        verdict.colouredBefore += patch.before;
+        verdict.colouredAfter += patch.afterCube;
+        const double meant = labChroma(srgbToLab(patch.reference));
+        if (meant >= kColourfulChroma && !patchClipped(patch) && int(i) < balanced.rows) {
+            colourfulness += labChroma(srgbToLab(balanced.at<cv::Vec3d>(int(i)))) / meant;
+            ++colourfulCounted;
+        }
     }
-    if (counted > 0) {
-        verdict.meanBefore /= counted;
-        verdict.meanAfter /= counted;
+    verdict.meanBefore /= verdict.patches;
+    verdict.meanAfter /= verdict.patches;
+    const int greys = verdict.patches - coloured;
+    if (greys > 0) {
+        verdict.greysBefore /= greys;
+        verdict.greysAfter /= greys;
     }
+    if (coloured > 0) {
+        verdict.colouredBefore /= coloured;
+        verdict.colouredAfter /= coloured;
+    }
+    if (colourfulCounted > 0) verdict.colourfulness = colourfulness / colourfulCounted;
+
+    // the greys light to dark after the cube, as their reference runs
+    for (std::size_t k = 0; k + 1 < input.neutrals.size(); ++k) {
+        const PatchCheck& lighter = patches[std::size_t(input.neutrals[k])];
+        const PatchCheck& darker = patches[std::size_t(input.neutrals[k + 1])];
+        const double step = srgbToLab(lighter.reference)[0] - srgbToLab(darker.reference)[0];
+        if (step >= kGreyStep &&
+            srgbToLab(lighter.after)[0] < srgbToLab(darker.after)[0] - kGreySlack)
+            verdict.greyOrderKept = false;
+    }
+
+    // the reasons, those a photographer can act on first; a chart photographed
+    // without colour gives a LUT of tones alone, judged on its greys
+    const bool colour = chartHasColour(input.measured) || greys == 0;
+    const double before = colour ? verdict.meanBefore : verdict.greysBefore;
+    const double after = colour ? verdict.meanAfter : verdict.greysAfter;
+    if (verdict.clipped > verdict.patches / 4) verdict.reasons.push_back(VerdictReason::Clipped);
+    if (greys > 0 &&
+        (verdict.greysAfter > verdict.greysBefore + kMarkedlyWorse || !verdict.greyOrderKept))
+        verdict.reasons.push_back(VerdictReason::GreysWorse);
+    if (colour && coloured > 0 && verdict.colouredAfter > verdict.colouredBefore + kMarkedlyWorse)
+        verdict.reasons.push_back(VerdictReason::ColoursWorse);
+    if (after >= before)
+        verdict.reasons.push_back(VerdictReason::NotCloser);
+    else if (after > kFarOff)
+        verdict.reasons.push_back(VerdictReason::StillFar);
+    if (colour && verdict.colourfulness < kScreenColourfulness)
+        verdict.reasons.push_back(VerdictReason::ScreenLike);
+    verdict.uneven = int(std::count(input.uneven.begin(), input.uneven.end(), true));
+    if (!verdict.reasons.empty() &&
+        (verdict.uneven > 0 || (input.chartSide > 0 && input.chartSide < kSmallChart)))
+        verdict.reasons.push_back(VerdictReason::SmallOrHidden);
+
+    // the worst patches after the cube
+    std::vector<int> order(patches.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = int(i);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return patches[std::size_t(a)].afterCube > patches[std::size_t(b)].afterCube;
+    });
+    order.resize(std::min<std::size_t>(order.size(), kWorstNamed));
+    verdict.worst = order;
     return verdict;
 }
 
-std::vector<std::string> verdictLines(const LutVerdict& verdict) {
-    const std::string means = "(mean CIEDE2000 " + formatFixed(verdict.meanBefore, 1) +
-                              " before, " + formatFixed(verdict.meanAfter, 1) + " after)";
+std::vector<std::string> verdictLines(const LutVerdict& verdict, const LutCheckInput& input,
+                                      const std::vector<PatchCheck>& patches) {
+    const std::string means = "(mean CIEDE2000 over all " + std::to_string(verdict.patches) +
+                              " patches " + formatFixed(verdict.meanBefore, 1) + " before, " +
+                              formatFixed(verdict.meanAfter, 1) + " after)";
     if (verdict.good())
         return {"Better: the cube brings the chart's colours closer to their reference " + means +
                 "."};
-    return {verdict.better()
-                ? "Warning: after the cube the chart's colours are still far from their "
-                  "reference " +
-                      means + "."
-                : "Warning: the cube does not bring the chart's colours closer to their "
-                  "reference " +
-                      means + ".",
-            "Likely causes: the wrong chart type, a chart photographed on a screen, or an "
-            "over-exposed chart."};
+    std::vector<std::string> lines = {"Warning: the cube does not correct the chart as a whole " +
+                                      means + ":"};
+    const std::string chart = input.chartName.empty() ? "the chart type chosen" : input.chartName;
+    for (VerdictReason reason : verdict.reasons) {
+        switch (reason) {
+            case VerdictReason::Clipped:
+                lines.push_back("- " + std::to_string(verdict.clipped) + " of " +
+                                std::to_string(verdict.patches) +
+                                " patches are clipped, too bright to measure: expose the chart "
+                                "darker and photograph it again.");
+                break;
+            case VerdictReason::GreysWorse:
+                lines.push_back(
+                    "- the grey patches get worse (" + formatFixed(verdict.greysBefore, 1) +
+                    " before, " + formatFixed(verdict.greysAfter, 1) + " after" +
+                    (verdict.greyOrderKept ? "" : ", out of their light-to-dark order") +
+                    "): likely the wrong chart type. " + chart + " is chosen" +
+                    (input.closestOther.empty()
+                         ? "; tick the chart that is in the photo in the Settings window."
+                         : "; the closest other is " + input.closestOther +
+                               ": tick it in the Settings window if that is your chart."));
+                break;
+            case VerdictReason::ColoursWorse:
+                lines.push_back("- the coloured patches get worse (" +
+                                formatFixed(verdict.colouredBefore, 1) + " before, " +
+                                formatFixed(verdict.colouredAfter, 1) +
+                                " after): check the chart type chosen.");
+                break;
+            case VerdictReason::NotCloser:
+                lines.push_back(
+                    "- the chart as a whole is not closer after the cube: check the "
+                    "chart type chosen, and photograph the chart in even light.");
+                break;
+            case VerdictReason::StillFar:
+                lines.push_back(
+                    "- after the cube the chart is still far from its reference: "
+                    "check the chart type chosen.");
+                break;
+            case VerdictReason::ScreenLike:
+                lines.push_back(
+                    "- the colours are dull against the greys, as on a chart shown "
+                    "on a screen: photograph the printed chart instead.");
+                break;
+            case VerdictReason::SmallOrHidden:
+                lines.push_back(
+                    "- the chart was found " +
+                    (verdict.uneven > 0
+                         ? std::to_string(verdict.uneven) +
+                               " of its patches uneven (partly hidden, or found "
+                               "off the chart)"
+                         : "small (" + std::to_string(int(input.chartSide)) + " pixels across)") +
+                    ": photograph it larger, whole and uncovered, filling a good part of the "
+                    "frame.");
+                break;
+        }
+    }
+    std::string worst = "Worst patches after the cube:";
+    const ChartLayout layout = layoutOf(input.detectorType, verdict.patches);
+    for (std::size_t k = 0; k < verdict.worst.size(); ++k) {
+        const int i = verdict.worst[k];
+        const PatchCheck& patch = patches[std::size_t(i)];
+        worst += (k == 0 ? " " : "; ") + patchLabel(input, layout, i) + " " +
+                 formatFixed(patch.before, 1) + " -> " + formatFixed(patch.afterCube, 1) + ", " +
+                 offWay(patch);
+    }
+    lines.push_back(worst + ".");
+    return lines;
 }
 
 // --- The CSV -----------------------------------------------------------------
@@ -234,14 +412,15 @@ std::vector<std::string> verdictLines(const LutVerdict& verdict) {
 std::string lutCheckCsv(const std::vector<PatchCheck>& patches) {
     std::string csv =
         "patch,ref_r,ref_g,ref_b,measured_r,measured_g,measured_b,after_r,after_g,after_b,"
-        "de2000_before,de2000_after,used\n";
+        "de2000_before,de2000_after,used,clipped\n";
     int number = 0;
     for (const PatchCheck& patch : patches) {
         csv += std::to_string(++number);
         for (const cv::Vec3d* colour : {&patch.reference, &patch.measured, &patch.after})
             for (int c = 0; c < 3; ++c) csv += "," + formatFixed((*colour)[c] * 255, 2);
         csv += "," + formatFixed(patch.before, 2) + "," + formatFixed(patch.afterCube, 2);
-        csv += patch.used ? ",1\n" : ",0\n";
+        csv += patch.used ? ",1" : ",0";
+        csv += patchClipped(patch) ? ",1\n" : ",0\n";
     }
     return csv;
 }
@@ -267,8 +446,11 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     const int half = (width - 3 * kMargin) / 2;
 
     // rows of the picture, top to bottom
-    const LutVerdict verdict = lutVerdict(patches);
-    const std::vector<std::string> verdictText = verdictLines(verdict);
+    const LutVerdict verdict = lutVerdict(input, patches);
+    std::vector<std::string> verdictText;
+    for (const std::string& line : verdictLines(verdict, input, patches))
+        for (std::string& part : wrapped(line, width - 2 * kMargin, kHeadingScale))
+            verdictText.push_back(std::move(part));
     const int titleBase = kMargin + 26;
     const int verdictBase = titleBase + 34;
     const int statsBase = verdictBase + 26 * int(verdictText.size()) + 10;
@@ -282,17 +464,12 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     const std::string name = input.chartName.empty() ? "Chart" : input.chartName;
     drawCaption(picture, name + "    Loss: " + formatFixed(input.loss, 1), {kMargin, titleBase},
                 0.85, kText, 2);
-    for (std::size_t line = 0; line < verdictText.size(); ++line) {
-        // as large as the heading's other lines, smaller where it would not fit
-        int baseline = 0;
-        const int textWidth = cv::getTextSize(verdictText[line], kFont, 0.6, 2, &baseline).width;
-        const double scale = std::min(0.6, 0.6 * (width - 2 * kMargin) / textWidth);
-        drawCaption(picture, verdictText[line], {kMargin, verdictBase + 26 * int(line)}, scale,
-                    verdict.good() ? kGood : kPoor, 2);
-    }
+    for (std::size_t line = 0; line < verdictText.size(); ++line)
+        drawCaption(picture, verdictText[line], {kMargin, verdictBase + 26 * int(line)},
+                    kHeadingScale, verdict.good() ? kGood : kPoor, 2);
     drawCaption(picture,
-                "CIEDE2000 to the reference, over the " + std::to_string(verdict.used) + " of " +
-                    std::to_string(count) + " patches the fit used:",
+                "CIEDE2000 to the reference, over all " + std::to_string(count) +
+                    " patches (the fit used " + std::to_string(verdict.used) + "):",
                 {kMargin, statsBase}, 0.6, kText);
     int x = kMargin;
     x += drawCaption(picture,
@@ -335,10 +512,35 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
                       cellHeight - 10);
         drawTile(picture, cell, i + 1, patches[std::size_t(i)], tileScale, lineHeight);
     }
+    // the worst patches of a warning, framed and numbered as the heading names them
+    for (std::size_t k = 0; !verdict.good() && k < verdict.worst.size(); ++k) {
+        const int i = verdict.worst[k];
+        const int column = layout.byColumn ? i / layout.rows : i % layout.columns;
+        const int row = layout.byColumn ? i % layout.rows : i / layout.columns;
+        const cv::Rect cell(kMargin + column * cellWidth, tilesTop + row * cellHeight, cellWidth,
+                            cellHeight - 10);
+        cv::rectangle(picture, cell, kPoor, 3);
+        const std::string mark = "worst " + std::to_string(k + 1);
+        int baseline = 0;
+        const int markWidth = cv::getTextSize(mark, kFont, tileScale, 1, &baseline).width;
+        drawCaption(picture, mark,
+                    {cell.x + cell.width - markWidth - 8, cell.y + cell.height - lineHeight - 8},
+                    tileScale, kPoor, 1);
+    }
     return picture;
 }
 
 // --- Writing both files ------------------------------------------------------
+
+Outcome judgeLut(const LutCheckInput& input, const cv::Mat& lut, LutVerdict& verdict) {
+    CubeLut cube;
+    const Outcome parsed = parseCube(cubeText(lut), cube);
+    if (!parsed.done) return parsed;
+    const std::vector<PatchCheck> patches = checkPatches(input, cube);
+    if (patches.empty()) return failed("the chart's reference colours are not available");
+    verdict = lutVerdict(input, patches);
+    return {};
+}
 
 LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cubePath,
                               const std::string& csvPath, const std::string& picturePath) {
@@ -355,7 +557,8 @@ LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cub
         written.check = failed("the chart's reference colours are not available");
         return written;
     }
-    written.verdict = lutVerdict(patches);
+    written.verdict = lutVerdict(input, patches);
+    written.verdictText = verdictLines(written.verdict, input, patches);
     written.csv = replaceFileContents(csvPath, lutCheckCsv(patches));
     written.picture =
         writeImageFile(picturePath, lutCheckPicture(input, cube, patches, fileNameOf(cubePath)));

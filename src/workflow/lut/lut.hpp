@@ -76,16 +76,25 @@ struct LutFilesWritten {
     Outcome png;            // cc_LUT.png
     Outcome cube;           // cc_LUT.cube
     bool cubeTried = true;  // false: the cube was refused or left with the older PNG unwritten
+    Outcome kept;           // the pair replaced, kept when asked: not done when there was none
+};
+
+// Where the pair a new one replaces is kept (cc_LUT.previous.png and .cube);
+// empty paths: not kept.
+struct KeptPair {
+    std::string png, cube;
 };
 
 // Writes the LUT image as its PNG and its cube, as a pair: both replaced, or
 // both left as they were, also when the run is stopped at any instant (the
 // next run's resumeStoppedReplacements in their folder settles it). A LUT
 // image not of 512 x 512, or a `cubeRefusal` given, still gives its PNG, but
-// no cube: the older one is kept, for that reason.
+// no cube: the older one is kept, for that reason. With `keep`, the older pair
+// (when both its files are there) moves to the kept pair's paths in the same
+// replacement: all four files change, or none.
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
                               const std::string& cubePath, const std::string& cubeRefusal = "",
-                              const FileSystem& files = systemFiles());
+                              const FileSystem& files = systemFiles(), const KeptPair& keep = {});
 
 // --- The check ---------------------------------------------------------------
 // The cube as written, applied to the chart photo and to every patch, shown
@@ -97,17 +106,23 @@ struct LutCheckInput {
     std::string chartName;
     cv::mcc::TYPECHART detectorType = cv::mcc::MCC24;  // the chart's layout of patches
     double loss = 0;
-    cv::Mat reference;       // N x 1 CV_64FC3: the sRGB colours the fit aimed at, about 0..1
-    cv::Mat measured;        // N x 1 CV_64FC3: the RGB colours the fit was given, 0..1
-    std::vector<bool> used;  // per patch; false where the fit left it out (saturated)
+    cv::Mat reference;          // N x 1 CV_64FC3: the sRGB colours the fit aimed at, about 0..1
+    cv::Mat measured;           // N x 1 CV_64FC3: the RGB colours the fit was given, 0..1
+    std::vector<bool> used;     // per patch; false where the fit left it out (saturated)
+    std::vector<int> neutrals;  // the grey patches, lightest first
+    std::vector<std::string> names;  // the chart's own patch names, or none
+    double chartSide = 0;            // the found chart's shorter side in pixels; 0 unknown
+    std::vector<bool> uneven;        // per patch: partly hidden or found off the chart
+    std::string closestOther;        // the other chart type the colours fit best, or ""
 };
 
 // A copy of an 8-bit BGR chart photo that fits one half of the check picture
 // (never enlarged); empty for anything else.
 cv::Mat lutCheckPhoto(const cv::Mat& image);
 
-// The reference colours, measured colours and used patches of a fitted model.
-// Built-in chart data is read from the library in the model's own conversion.
+// The reference colours, measured colours, used patches, greys and patch names
+// of a fitted model. Built-in chart data is read from the library in the
+// model's own conversion.
 LutCheckInput lutCheckInput(const cv::Mat& photo, const cv::Mat& measured,
                             const ChartReference& reference, cv::ccm::ColorCorrectionModel& model,
                             double loss);
@@ -130,29 +145,55 @@ std::string lutCheckCsv(const std::vector<PatchCheck>& patches);
 cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
                         const std::vector<PatchCheck>& patches, const std::string& cubeName);
 
-// What the check concludes, over the patches the fit used (all of them when it
-// used none): CIEDE2000 to the reference before and after the cube. The cube
-// is good when it brings the colours closer and not still far off: a mean
-// above 10 is plain on every patch, as with a chart of another type.
-struct LutVerdict {
-    int used = 0;  // patches the fit used
-    double meanBefore = 0, maxBefore = 0, meanAfter = 0, maxAfter = 0;
-    bool better() const { return meanAfter < meanBefore; }
-    bool good() const { return better() && meanAfter <= 10; }
+// What the check concludes, over every patch of the chart (also those the fit
+// left out) and over its greys as a group. The cube is good when it brings the
+// chart as a whole closer, not still far off (a mean above 10 is plain on
+// every patch), and no group gets markedly worse; else each reason found.
+enum class VerdictReason {
+    NotCloser,      // the chart as a whole is not closer after the cube
+    StillFar,       // ...or still far off
+    Clipped,        // many patches clipped, left out of the fit
+    GreysWorse,     // the greys tinted, further off or out of order: likely the wrong chart
+    ColoursWorse,   // the coloured patches further off
+    ScreenLike,     // off as a chart shown on a screen is: colours dull against light greys
+    SmallOrHidden,  // found small, or patches partly hidden
 };
 
-LutVerdict lutVerdict(const std::vector<PatchCheck>& patches);
+struct LutVerdict {
+    int patches = 0, used = 0, clipped = 0;  // used: by the fit; clipped: a channel at the top
+    int uneven = 0;                          // patches partly hidden or found off the chart
+    double meanBefore = 0, maxBefore = 0, meanAfter = 0, maxAfter = 0;  // every patch
+    double greysBefore = 0, greysAfter = 0;  // mean CIEDE2000 of the greys
+    bool greyOrderKept = true;               // the greys light to dark after the cube
+    double colouredBefore = 0, colouredAfter = 0;
+    double colourfulness = 1;  // the coloured patches' chroma as photographed, over the reference's
+    std::vector<VerdictReason> reasons;
+    std::vector<int> worst;  // up to three patches, furthest off after the cube first
+    bool good() const { return reasons.empty(); }
+};
+
+LutVerdict lutVerdict(const LutCheckInput& input, const std::vector<PatchCheck>& patches);
+
+// True when the measured colour has a channel at the sensor's top.
+bool patchClipped(const PatchCheck& patch);
 
 // The verdict in words, as the check picture's heading and the console give
-// it: one line, and the likely causes on a second when the cube is not good.
-std::vector<std::string> verdictLines(const LutVerdict& verdict);
+// it: one line when good; else the warning, a line per reason with what to
+// do, and the worst patches by name, before -> after and which way they are off.
+std::vector<std::string> verdictLines(const LutVerdict& verdict, const LutCheckInput& input,
+                                      const std::vector<PatchCheck>& patches);
 
 struct LutCheckWritten {
-    Outcome check;       // the cube read back and the reference at hand
-    LutVerdict verdict;  // ...and what it showed
-    Outcome csv;         // the CSV file written
-    Outcome picture;     // the picture written
+    Outcome check;                         // the cube read back and the reference at hand
+    LutVerdict verdict;                    // ...and what it showed
+    std::vector<std::string> verdictText;  // ...in words, as the picture's heading gives it
+    Outcome csv;                           // the CSV file written
+    Outcome picture;                       // the picture written
 };
+
+// The verdict on a cube before it is written, from its LUT image: the same
+// the check makes of the file. Not done when the check cannot be made.
+Outcome judgeLut(const LutCheckInput& input, const cv::Mat& lut, LutVerdict& verdict);
 
 // Reads the cube file back and writes both check files, each complete or not
 // at all (neither when the check cannot be made).

@@ -7,8 +7,9 @@ namespace tintsmith {
 
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
                               const std::string& cubePath, const std::string& cubeRefusal,
-                              const FileSystem& files) {
+                              const FileSystem& files, const KeptPair& keep) {
     LutFilesWritten written;
+    written.kept = failed("not asked for");
     const std::string sizeProblem = cubeProblem(lut);
     const std::string problem = sizeProblem.empty() ? cubeRefusal : sizeProblem;
     if (!problem.empty()) {
@@ -27,12 +28,24 @@ LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
         written.cubeTried = false;
         return written;
     }
-    std::vector<FileContents> pair(2);
-    pair[0] = {pngPath, std::move(png)};
-    pair[1] = {cubePath, cubeText(lut)};
+    // the older pair first, read whole, so that the replacement takes all four
+    std::vector<FileContents> pair;
+    if (!keep.png.empty() && !keep.cube.empty()) {
+        FileContents olderPng{keep.png, {}}, olderCube{keep.cube, {}};
+        written.kept = readWholeFile(pngPath, olderPng.bytes);
+        if (written.kept.done) written.kept = readWholeFile(cubePath, olderCube.bytes);
+        if (written.kept.done) {
+            pair.push_back(std::move(olderPng));
+            pair.push_back(std::move(olderCube));
+        }
+    }
+    const std::size_t first = pair.size();
+    pair.push_back({pngPath, std::move(png)});
+    pair.push_back({cubePath, cubeText(lut)});
     const FilesReplaced replaced = replaceFilesTogether(pair, files);
     if (replaced.outcome.done) return written;
-    if (replaced.failedIndex == 0) {
+    if (first > 0) written.kept = failed("the LUT files were left as they were");
+    if (replaced.failedIndex <= first) {
         written.png = replaced.outcome;
         written.cube = failed("both LUT files were left as they were, so they still match");
         written.cubeTried = false;

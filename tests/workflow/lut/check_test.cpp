@@ -13,6 +13,7 @@
 #include "workflow/fixtures.hpp"
 #include "workflow/io/io.hpp"
 #include "workflow/lut/lut.hpp"
+#include "workflow/patch_sets.hpp"
 
 namespace tintsmith {
 namespace {
@@ -57,41 +58,84 @@ TEST(LutCheckFiles, CsvRowsHoldEveryColourOnTheByteScale) {
     patch.used = false;
     EXPECT_EQ(lutCheckCsv({patch, patch}),
               "patch,ref_r,ref_g,ref_b,measured_r,measured_g,measured_b,after_r,after_g,after_b,"
-              "de2000_before,de2000_after,used\n"
-              "1,115.00,82.00,69.00,127.50,63.75,255.00,0.26,254.49,31.48,11.00,5.00,0\n"
-              "2,115.00,82.00,69.00,127.50,63.75,255.00,0.26,254.49,31.48,11.00,5.00,0\n");
+              "de2000_before,de2000_after,used,clipped\n"
+              "1,115.00,82.00,69.00,127.50,63.75,255.00,0.26,254.49,31.48,11.00,5.00,0,1\n"
+              "2,115.00,82.00,69.00,127.50,63.75,255.00,0.26,254.49,31.48,11.00,5.00,0,1\n");
 }
 
-// The verdict over the patches the fit used: good only when the cube brings
-// them closer and not still far off (a mean above 10), else a warning with
-// the likely causes.
-TEST(LutCheckFiles, TheVerdictWarnsUnlessTheCubeBringsTheChartClose) {
-    PatchCheck left;
-    left.before = 50, left.afterCube = 90, left.used = false;  // saturated: not counted
+// The verdict over the whole chart, on real measured sets as other light,
+// exposure, a screen or the wrong chart type would give them: each row its
+// verdict and the reason a photographer reads first.
+TEST(LutVerdict, EachSetGetsItsVerdictAndReason) {
+    constexpr int kClassic = 1, kClone = 0, kPassportVideo = 2;
     const struct {
-        double before, after;
-        const char* first;
+        const MeasuredSet& set;
+        Shot shot;
+        int choice;
+        const char* reason;  // "" for "Better"; nullptr when the fit itself refuses
     } rows[] = {
-        {7.04, 5.5,
-         "Better: the cube brings the chart's colours closer to their reference (mean "
-         "CIEDE2000 7.0 before, 5.5 after)."},
-        {3.1, 4.5, "Warning: the cube does not bring the chart's colours closer"},
-        {3.0, 3.0, "Warning: the cube does not bring the chart's colours closer"},
-        {38.3, 10.5, "Warning: after the cube the chart's colours are still far"},
+        {kSampleChart, Shot::AsTaken, kClassic, ""},
+        {kDeskChart, Shot::Warm, kClassic, ""},
+        {kFloorChart, Shot::Cool, kClassic, ""},
+        {kKeyboardChart, Shot::Dim, kClassic, ""},
+        // regression: the clone's greys worse (2.0 -> 4.9) under a better mean was "Better"
+        {kSampleChart, Shot::AsTaken, kClone,
+         "the grey patches get worse (2.0 before, 4.9 after): likely the wrong chart type. "
+         "ColorChecker clone is chosen; the closest other is Classic ColorChecker"},
+        // regression: 20 of 24 left out of the fit, "Better" over the other four
+        {kSampleChart, Shot::Over18, kClassic, "20 of 24 patches are clipped"},
+        {kFloorBrightChart, Shot::AsTaken, kClassic, "8 of 24 patches are clipped"},
+        {kSampleChart, Shot::Over26, kClassic, nullptr},
+        {kDeskChart, Shot::Screen, kClassic, "as on a chart shown on a screen"},
+        {kSampleChart, Shot::AsTaken, kPassportVideo, "the grey patches get worse"},
     };
     for (const auto& row : rows) {
-        PatchCheck patch;
-        patch.before = row.before, patch.afterCube = row.after;
-        const LutVerdict verdict = lutVerdict({patch, left, patch});
-        EXPECT_EQ(verdict.used, 2);
-        EXPECT_DOUBLE_EQ(verdict.meanAfter, row.after);
-        const std::vector<std::string> lines = verdictLines(verdict);
-        EXPECT_EQ(lines.front().rfind(row.first, 0), 0u) << lines.front();
-        EXPECT_EQ(lines.size(), verdict.good() ? 1u : 2u);
-        if (!verdict.good()) {
-            EXPECT_EQ(lines.back().rfind("Likely causes: the wrong chart", 0), 0u);
+        const cv::Mat measured = patchSet(row.set, row.shot);
+        const ChartReference reference = chartReference(row.choice);
+        Fit fit = fitModel(measured, reference);
+        ASSERT_EQ(fit.outcome.done, row.reason != nullptr) << fit.outcome.reason;
+        if (!row.reason) continue;
+        LutCheckInput input = lutCheckInput(cv::Mat(), measured, reference, *fit.model, fit.loss);
+        input.closestOther = kChartCatalogue[closestChartChoice(measured, row.choice)].label;
+        LutVerdict verdict;
+        ASSERT_TRUE(judgeLut(input, correctImage(identityLattice(), *fit.model), verdict).done);
+        CubeLut cube;
+        ASSERT_TRUE(parseCube(cubeText(correctImage(identityLattice(), *fit.model)), cube).done);
+        const std::vector<std::string> lines =
+            verdictLines(verdict, input, checkPatches(input, cube));
+        const std::string reason = row.reason;
+        EXPECT_EQ(verdict.good(), reason.empty()) << lines.front();
+        if (reason.empty()) {
+            EXPECT_EQ(lines.front().rfind("Better: ", 0), 0u);
+            continue;
         }
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines.front().rfind("Warning: the cube does not correct the chart", 0), 0u);
+        EXPECT_NE(lines[1].find(reason), std::string::npos) << lines[1];
+        EXPECT_EQ(lines.back().rfind("Worst patches after the cube: ", 0), 0u) << lines.back();
     }
+}
+
+// The worst patches by the chart's own names where it has them, else by row
+// and column, with which way they are off.
+TEST(LutVerdict, TheWorstPatchesAreNamed) {
+    LutCheckInput input;
+    input.reference = cv::Mat(24, 1, CV_64FC3, cv::Scalar(0.5, 0.5, 0.5));
+    input.measured = input.reference.clone();
+    std::vector<PatchCheck> patches(24);
+    for (PatchCheck& patch : patches) patch.reference = patch.after = cv::Vec3d(0.5, 0.5, 0.5);
+    patches[7].after = cv::Vec3d(0.8, 0.8, 0.8), patches[7].afterCube = 20;    // lighter
+    patches[9].after = cv::Vec3d(0.7, 0.3, 0.3), patches[9].afterCube = 15;    // saturated
+    patches[3].after = cv::Vec3d(0.45, 0.45, 0.45), patches[3].afterCube = 4;  // darker
+    patches[0].before = 30;  // so that the chart is not closer after the cube
+    const LutVerdict verdict = lutVerdict(input, patches);
+    EXPECT_EQ(verdictLines(verdict, input, patches).back(),
+              "Worst patches after the cube: row 2 column 2 0.0 -> 20.0, lighter; row 2 column 4 "
+              "0.0 -> 15.0, more saturated; row 1 column 4 0.0 -> 4.0, darker.");
+    input.names =
+        std::vector<std::string>(chartReference(1).patchNames, chartReference(1).patchNames + 24);
+    EXPECT_EQ(verdictLines(verdict, input, patches).back().substr(0, 45),
+              "Worst patches after the cube: purplish blue 0");
 }
 
 TEST(LutCheckFiles, ThePictureStaysWithin1600PixelsForEveryLayout) {

@@ -76,6 +76,27 @@ bool writeKilledAt(int stop, const cv::Mat& lut, const std::string& folder, bool
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
+// A LUT judged not better keeps the pair it replaces, moved in the same
+// replacement; with no older pair there is nothing to keep, and none is made.
+TEST_F(LutPair, TheOlderPairIsKeptWhenAsked) {
+    const KeptPair keep{folder + "cc_LUT.previous.png", folder + "cc_LUT.previous.cube"};
+    const cv::Mat lut = positionImage(512, 512);
+    LutFilesWritten written =
+        writeLutFiles(lut, folder + "cc_LUT.png", folder + "cc_LUT.cube", "", systemFiles(), keep);
+    ASSERT_TRUE(written.png.done && written.cube.done);
+    EXPECT_FALSE(written.kept.done);
+    EXPECT_FALSE(std::filesystem::exists(keep.png) || std::filesystem::exists(keep.cube));
+
+    const std::string olderPng = readFile(folder + "cc_LUT.png");
+    const std::string olderCube = readFile(folder + "cc_LUT.cube");
+    written = writeLutFiles(identityLattice(), folder + "cc_LUT.png", folder + "cc_LUT.cube", "",
+                            systemFiles(), keep);
+    ASSERT_TRUE(written.png.done && written.cube.done && written.kept.done);
+    EXPECT_EQ(readFile(keep.png), olderPng);
+    EXPECT_EQ(readFile(keep.cube), olderCube);
+    EXPECT_EQ(readFile(folder + "cc_LUT.cube"), cubeText(identityLattice()));
+}
+
 TEST_F(LutPair, WritesBothWholeOverOlderOnes) {
     const cv::Mat lut = positionImage(512, 512);
     std::ofstream(folder + "cc_LUT.cube") << "older cube";
