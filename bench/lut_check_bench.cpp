@@ -3,10 +3,8 @@
 // in the same process, in elapsed time and in processor time (the steadier of
 // the two on a busy machine). Usage: lut_check_bench [REPEATS] (default 5; medians).
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +12,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "cost.hpp"
 #include "export_steps.hpp"
 
 #if !defined(TINTSMITH_SAMPLE_CHART)
@@ -28,31 +27,6 @@ namespace {
 constexpr int kPhotoWidth = 4000;  // 12 megapixels, 4:3
 constexpr int kPhotoHeight = 3000;
 constexpr int kTarget = 5;  // per cent of a run
-
-struct Cost {
-    double elapsed = 0, processor = 0;  // seconds; processor: every thread of the process
-};
-
-// std::clock is the process's processor time on POSIX systems.
-template <class Work>
-Cost timed(Work&& work) {
-    auto start = std::chrono::steady_clock::now();
-    std::clock_t startClock = std::clock();
-    work();
-    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-            double(std::clock() - startClock) / CLOCKS_PER_SEC};
-}
-
-Cost median(std::vector<Cost> costs) {
-    std::vector<double> elapsed, processor;
-    for (const Cost& cost : costs) {
-        elapsed.push_back(cost.elapsed);
-        processor.push_back(cost.processor);
-    }
-    std::sort(elapsed.begin(), elapsed.end());
-    std::sort(processor.begin(), processor.end());
-    return {elapsed[elapsed.size() / 2], processor[processor.size() / 2]};
-}
 
 }  // namespace
 

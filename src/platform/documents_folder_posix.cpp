@@ -1,9 +1,11 @@
 // The Documents folder on systems that follow the XDG user-dirs convention.
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 #include "platform/platform.hpp"
 
@@ -15,6 +17,23 @@ std::string environment(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
+// The text of the regular file at `path`; "" for anything else (a named pipe
+// would wait for a writer for ever), opened without waiting to find out.
+std::string regularFileText(const std::string& path) {
+    // a real user-dirs.dirs is a few hundred bytes
+    constexpr off_t kMostBytes = 1 << 20;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat status;
+    std::string text;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= kMostBytes) {
+        char buffer[4096];
+        for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, got);
+    }
+    close(fd);
+    return text;
+}
+
 // XDG_DOCUMENTS_DIR="$HOME/Documents" from user-dirs.dirs, with $HOME expanded;
 // "" when the file or the line is missing.
 std::string xdgDocuments(const std::string& home) {
@@ -23,7 +42,7 @@ std::string xdgDocuments(const std::string& home) {
         if (home.empty()) return {};
         config = home + "/.config";
     }
-    std::ifstream file(config + "/user-dirs.dirs");
+    std::istringstream file(regularFileText(config + "/user-dirs.dirs"));
     std::string line;
     const std::string key = "XDG_DOCUMENTS_DIR=";
     std::string found;

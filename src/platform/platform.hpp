@@ -29,8 +29,28 @@ std::string plainDocumentsFolder();
 // Flushes `stream` to the disk; false when the data may not have reached it.
 bool syncToDisk(std::FILE* stream);
 
-// Renames `from` over `to`, replacing an existing file; false on failure, with
-// errno saying why.
+// A new file at `path`, open for writing, made only when nothing bears that
+// name: never through a link planted there, never over another's file. Null
+// with errno set when not made.
+std::FILE* createNewFile(const std::string& path);
+
+// What stands at a path an output is about to replace, as seen without
+// following a link there.
+struct PathFacts {
+    bool present = false;   // something bears the name (a dangling link included)
+    bool link = false;      // a symbolic link (or another reparse point on Windows)
+    bool folder = false;    // a folder
+    bool readOnly = false;  // a file no one may write to (mode without a write bit)
+};
+PathFacts pathFacts(const std::string& path);
+
+// Gives the regular file open as `stream` the permissions (and, where the
+// process may, the owner) of the regular file at `model`; anything else is
+// left as made. False only when the mode could not be set.
+bool keepPermissions(std::FILE* stream, const std::string& model);
+
+// Renames `from` over `to`, replacing an existing file, and makes the rename
+// itself durable (the folder synced); false on failure, with errno saying why.
 bool replaceFile(const std::string& from, const std::string& to);
 
 // Removes a file; failure is ignored (used to clean up temporary files).
@@ -73,6 +93,7 @@ class FileLock {
 
   private:
     friend FileLock lockFile(const std::string& path);
+    friend FileLock lockFolder(const std::string& folder);
     LockState state_ = LockState::NotSupported;
     std::intptr_t handle_ = -1;  // a descriptor, or a HANDLE on Windows
 };
@@ -80,6 +101,11 @@ class FileLock {
 // Takes the lock on the file at `path`, which must be a regular file; its
 // state says why not when it is not taken. Never waits.
 FileLock lockFile(const std::string& path);
+
+// The lock of a whole folder, for one run at a time working in it: taken
+// without waiting, held until released or the process ends (a kill
+// included). NoFile when there is no such folder.
+FileLock lockFolder(const std::string& folder);
 
 // `bytes` zero bytes that cost memory only where touched, on huge pages where
 // the system offers them: touching a few bytes on each of thousands of small
@@ -107,8 +133,14 @@ void secureStandardStreams();
 // 0 when unknown.
 std::size_t physicalMemoryBytes();
 
-// "" when windows can be shown; otherwise why not, in plain words.
+// "" when windows can be shown; otherwise why not, in plain words. Asks the
+// display the way the window library will, so that it is never asked for a
+// connection that it would end the process over.
 std::string missingDisplay();
+
+// The open files this process may have at once, after raising its own limit
+// as far as the system allows; 0 when unknown.
+long openFileLimit();
 
 // The size of the screen's area that windows may take (without panels and
 // task bars), in pixels; 0 x 0 when it cannot be told.

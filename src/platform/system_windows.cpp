@@ -32,4 +32,9 @@ std::string missingDisplay() {
     return {};
 }
 
+// Handles are limited by memory alone on Windows.
+long openFileLimit() {
+    return 0;
+}
+
 }  // namespace platform

@@ -7,10 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <opencv2/highgui.hpp>
 
@@ -36,7 +40,78 @@ std::atomic<bool> consoleLineLost{false};
 
 }  // namespace
 
-void say(const std::string& line) {
+namespace {
+
+// How consoleSafe writes the code point `code` (or, for a byte that is no
+// UTF-8, the byte), when it must not reach the terminal as it is.
+std::string escaped(std::uint32_t code, bool byte) {
+    switch (code) {
+        case 0x1b:
+            return "\\e";
+        case '\n':
+            return "\\n";
+        case '\r':
+            return "\\r";
+        case '\t':
+            return "\\t";
+        default:
+            break;
+    }
+    char text[12];
+    std::snprintf(text, sizeof text, byte || code < 0x80 ? "\\x%02x" : "\\u%04x",
+                  static_cast<unsigned>(code));
+    return text;
+}
+
+// True for a code point that controls the terminal or reorders what it shows.
+bool controlling(std::uint32_t code) {
+    return code < 0x20 || (code >= 0x7f && code <= 0x9f) || code == 0x061c || code == 0x200e ||
+           code == 0x200f || (code >= 0x202a && code <= 0x202e) ||
+           (code >= 0x2066 && code <= 0x2069);
+}
+
+}  // namespace
+
+std::string consoleSafe(const std::string& text) {
+    std::string safe;
+    safe.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        // the sequence's length and smallest code point, as UTF-8 allows them
+        const std::size_t length = byte < 0x80                    ? 1
+                                   : byte >= 0xc2 && byte <= 0xdf ? 2
+                                   : byte >= 0xe0 && byte <= 0xef ? 3
+                                   : byte >= 0xf0 && byte <= 0xf4 ? 4
+                                                                  : 0;
+        std::uint32_t code = length == 1   ? byte
+                             : length == 2 ? byte & 0x1f
+                             : length == 3 ? byte & 0x0f
+                                           : byte & 0x07;
+        bool valid = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xc0) == 0x80;
+            code = code << 6 | (next & 0x3f);
+        }
+        // overlong forms, surrogates and code points past Unicode's end
+        valid = valid && !(length == 3 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) &&
+                !(length == 4 && (code < 0x10000 || code > 0x10ffff));
+        if (!valid) {
+            safe += escaped(byte, true);
+            ++i;
+            continue;
+        }
+        if (controlling(code))
+            safe += escaped(code, false);
+        else
+            safe.append(text, i, length);
+        i += length;
+    }
+    return safe;
+}
+
+void say(const std::string& text) {
+    const std::string line = consoleSafe(text);
     std::clearerr(stdout);
     errno = 0;
     if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
@@ -71,6 +146,15 @@ std::string videoCommand(const std::string& name) {
 
 namespace {
 
+// The fewest descriptors a run needs: the display's connection and the window
+// library's own, the batch's threads and its files, with room to spare.
+constexpr long kFewestOpenFiles = 64;
+
+// What to do when memory runs out, wherever it does.
+constexpr char kNoMemory[] =
+    ": there is not enough memory; close other programs (or use a chart photo with fewer "
+    "pixels), then run Tintsmith again";
+
 // What to do about an error nothing in the run expected.
 constexpr char kReportFault[] =
     "; this is a fault in Tintsmith: please report it with this line and the files you used";
@@ -79,6 +163,16 @@ constexpr char kReportFault[] =
 constexpr char kWriteAdvice[] =
     "; check that its folder exists, has free space and may be written to, then run Tintsmith "
     "again";
+
+// What to do about a file not written for `reason`: the general advice,
+// unless the reason ends in its own.
+std::string writeAdvice(const std::string& reason) {
+    const std::string own = "run Tintsmith again";
+    return reason.size() >= own.size() &&
+                   reason.compare(reason.size() - own.size(), own.size(), own) == 0
+               ? ""
+               : kWriteAdvice;
+}
 
 // What to do about an original.png that cannot serve: it is made anew when missing.
 std::string latticeAdvice(const WorkingPaths& paths) {
@@ -107,7 +201,8 @@ std::string skipAdvice(ReadProblem problem) {
             return "; it was moved or deleted while Tintsmith ran: put it back and run Tintsmith "
                    "again";
         case ReadProblem::Unreadable:
-            return "; check that you may read it, or take it out of the photo folder";
+            return "; check that you may read it and open the folders on its way, or take it out "
+                   "of the photo folder";
         default:  // read whole, but its format cannot take it corrected
             return "; save it as a JPEG, PNG or TIFF to have it corrected, or take it out of the "
                    "photo folder";
@@ -124,22 +219,25 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
         case BatchNote::Kind::NameTaken:
             return "Skipping " + note.path + ": " + note.reason;
         case BatchNote::Kind::NotWritten:
-            return "Could not write " + note.path + ": " + note.reason + kWriteAdvice;
+            return "Could not write " + note.path + ": " + note.reason + writeAdvice(note.reason);
         case BatchNote::Kind::FolderNotWritten:
             return "Could not write into the folder " + note.path + ": " + note.reason +
                    ", so no photo was corrected; make it beside cc.jpg, a folder you may write "
                    "to, then run Tintsmith again";
         case BatchNote::Kind::NotListed:
             return "Could not list the photo folder " + note.path + ": " + note.reason +
-                   "; make it beside cc.jpg and put the photos to correct in it";
+                   (note.reason.rfind("it cannot be read (", 0) == 0
+                        ? "; check that you may read and open it"
+                        : "; make it beside cc.jpg and put the photos to correct in it");
         case BatchNote::Kind::ListedInPart:
             return "Could not list the photo folder " + note.path +
                    " to its end; the photos after the point it stopped were not corrected: check "
                    "the disk, then run Tintsmith again";
         case BatchNote::Kind::SameFolder:
             return "Not correcting photos: " + note.path + " is the same folder as " +
-                   paths.inputPhotos +
-                   ", so the originals would be overwritten; make ccPhotos a folder of its own";
+                   (note.reason.empty() ? paths.inputPhotos + ", so the originals"
+                                        : note.reason + ", so the chart photo and the lattice") +
+                   " would be overwritten; make ccPhotos a folder of its own";
         case BatchNote::Kind::Video:
             return "Skipping " + note.path + ": " + note.reason + ". To correct a video, apply " +
                    paths.cube +
@@ -168,34 +266,54 @@ std::string batchSummary(const BatchReport& report, const WorkingPaths& paths) {
                                  : std::string("no photo was corrected"));
 }
 
-// What to check when no chart was found: the chart type, the whole chart in
-// the photo, its size, the light; or the source, when none was chosen.
-std::string noChartAdvice(const Settings& settings, const ChartReference& reference,
-                          const WorkingPaths& paths) {
+// The lines after "ChartColor not detected ": where the chart was looked
+// for, what was seen there, and what to check: the chart type, the whole chart
+// in the photo, its size, the light; or the source, when none was chosen.
+std::vector<std::string> noChartLines(const Settings& settings, const ChartReference& reference,
+                                      const WorkingPaths& paths, const ChartFound& found,
+                                      const std::string& refusal) {
     if (settings.source == Source::None)
-        return "No picture was taken: tick \"Use file cc.jpg\" or \"Use camera\" in the "
-               "Settings window.";
+        return {
+            "No picture was taken: tick \"Use file cc.jpg\" or \"Use camera\" in the "
+            "Settings window."};
+    std::vector<std::string> lines;
+    if (found.searched)
+        lines.push_back(
+            "Looked for the chart in the whole picture, then in the picture inside a "
+            "plain border, in overlapping crops of it and in enlarged parts of it, "
+            "for a small chart.");
     const std::string where =
         settings.source == Source::File ? paths.referenceImage : "the camera's last picture";
-    return "No " + reference.label + " was found in " + where +
-           ". Check that this is the chart in the photo (the chart type chosen in the Settings "
-           "window), that the whole chart is in the picture, at least 150 pixels across, and "
-           "that it is evenly lit, without glare.";
+    // the colour test's refusals are told here
+    if (found.refused > 0)
+        lines.push_back("A chart-like pattern was seen in " + where +
+                        ", but its colours do not match the chosen chart type, " + reference.label +
+                        " (" + refusal +
+                        "); check the chart choice: tick the chart that is in the photo in the "
+                        "Settings window.");
+    lines.push_back("No " + reference.label + " was found in " + where +
+                    ". Check that this is the chart in the photo (the chart type chosen in the "
+                    "Settings window), that the whole chart is in the picture, at least 150 "
+                    "pixels across, and that it is evenly lit, without glare.");
+    return lines;
 }
 
 // Tells what became of the LUT pair; true when both files were written.
 // Scripts look for "File Not Opened" whenever the cube was not written.
 bool toldLutFiles(const LutFilesWritten& written, const WorkingPaths& paths) {
+    if (written.latticeRefused) {
+        say("File Not Opened");
+        say("Not writing " + paths.cube + " and " + paths.lutImage + ": " + written.cube.reason +
+            "; both are left as they were, so they still match" + latticeAdvice(paths));
+        return false;
+    }
     if (!written.png.done)
-        say("Could not write " + paths.lutImage + ": " + written.png.reason + kWriteAdvice);
+        say("Could not write " + paths.lutImage + ": " + written.png.reason +
+            writeAdvice(written.png.reason));
     if (!written.cube.done) {
         say("File Not Opened");
-        // a cube refused with its PNG written came from a lattice not the identity
-        const std::string advice = written.cubeTried  ? kWriteAdvice
-                                   : written.png.done ? latticeAdvice(paths)
-                                                      : "";
         say((written.cubeTried ? "Could not write " : "Not writing ") + paths.cube + ": " +
-            written.cube.reason + advice);
+            written.cube.reason + (written.cubeTried ? writeAdvice(written.cube.reason) : ""));
     }
     if (!written.png.done || !written.cube.done) return false;
     say("Wrote the LUT for your editor: " + paths.cube);
@@ -224,9 +342,11 @@ bool toldLutCheck(const LutCheckWritten& written, const WorkingPaths& paths) {
         return false;
     }
     if (!written.csv.done)
-        say("Could not write " + paths.checkCsv + ": " + written.csv.reason + kWriteAdvice);
+        say("Could not write " + paths.checkCsv + ": " + written.csv.reason +
+            writeAdvice(written.csv.reason));
     if (!written.picture.done)
-        say("Could not write " + paths.checkPicture + ": " + written.picture.reason + kWriteAdvice);
+        say("Could not write " + paths.checkPicture + ": " + written.picture.reason +
+            writeAdvice(written.picture.reason));
     if (written.picture.done) say("Wrote the check picture: " + paths.checkPicture);
     for (const std::string& line : written.verdictText) say(line);
     if (!written.verdict.good())
@@ -251,6 +371,14 @@ bool toldResumed(const ReplacementResumed& resumed) {
         say(stopped + ", and they could be neither finished nor put back (" +
             resumed.outcome.reason + "): they may not match until a run writes them anew");
     return !resumed.mismatched;
+}
+
+// Why no Documents folder was found, when none was.
+std::string noDocumentsReason() {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return " (HOME is not set)";
+    return " (HOME, or the Documents folder named for it, is a path longer than this system "
+           "allows; set HOME to a shorter one)";
 }
 
 // The line for a chart photo that is not at `paths.referenceImage`: where it
@@ -321,6 +449,17 @@ int runPhases(const char*& phase) {
     bool complete = true;
     bool notCorrected = false;  // a LUT written that the check found does not correct the chart
 
+    // before anything opens a file: the window library aborts, or waits for
+    // ever, when it runs out of descriptors
+    phase = "checking the open-file limit";
+    const long openFiles = platform::openFileLimit();
+    if (openFiles > 0 && openFiles < kFewestOpenFiles) {
+        say("Tintsmith needs to open at least " + std::to_string(kFewestOpenFiles) +
+            " files at once, but this session allows only " + std::to_string(openFiles) +
+            "; raise the limit (for instance with: ulimit -n 1024), then run Tintsmith again");
+        return kExitIncomplete;
+    }
+
     // the working folder, never the root of the file system in its place
     phase = "looking up the working folder";
     const std::string documents = platform::documentsFolder();
@@ -328,13 +467,27 @@ int runPhases(const char*& phase) {
     std::error_code error;
     if (documents.empty() || !std::filesystem::is_directory(documents, error)) {
         say(std::string("No Documents folder found") +
-            (documents.empty() ? " (HOME is not set)" : ": " + documents + " does not exist") +
+            (documents.empty() ? noDocumentsReason()
+             : error && error != std::errc::no_such_file_or_directory
+                 ? ": " + documents + " cannot be looked into (" + error.message() + ")"
+                 : ": " + documents + " does not exist") +
             "; Tintsmith works in the folder Tintsmith inside it, so make that folder, with "
             "Photos and ccPhotos inside, and put your chart photo there as cc.jpg");
         return kExitIncomplete;
     }
     const WorkingPaths paths = buildWorkingPaths(documents);
     if (!toldWorkingFolder(paths)) return kExitIncomplete;
+
+    // one run at a time in the folder, for the whole run: two would mix their
+    // LUT pairs, and only the holder may settle what a stopped run left
+    phase = "making sure no other run works in the folder";
+    const platform::FileLock runLock = platform::lockFolder(paths.folder);
+    if (runLock.state() == platform::LockState::HeldElsewhere) {
+        say("Another Tintsmith run is working in this folder (" + paths.folder +
+            "), so this one touches nothing; let that run finish (or close its windows), then "
+            "run Tintsmith again");
+        return kExitIncomplete;
+    }
 
     // before anything else: the LUT pair a stopped run left half replaced made
     // whole again, then the temporary files of runs that have ended removed
@@ -400,33 +553,27 @@ int runPhases(const char*& phase) {
     }
 
     phase = "detecting the chart";
-    const CheckerList found = detectCharts(image, reference.detectorType);
-    if (found.empty()) {
-        say("ChartColor not detected ");
-        say(noChartAdvice(settings, reference, paths));
-        return kExitNoChart;
-    }
-    // a pattern is a chart only when its colours can be the chart chosen
-    CheckerList checkers;
-    Outcome refused;
-    for (const auto& checker : found) {
-        const Outcome matched = chartColoursMatch(measuredPatchColours(checker), reference);
-        if (matched.done)
-            checkers.push_back(checker);
-        else
-            refused = matched;
-    }
+    // the first look as the preview's; only when it finds nothing acceptable,
+    // the further search. A pattern is a chart only when its colours can be
+    // the chart chosen.
+    Outcome refusal;
+    const ChartFound found =
+        findChart(image, reference.detectorType, [&](const cv::Ptr<cv::mcc::CChecker>& checker) {
+            const Outcome matched = chartColoursMatch(measuredPatchColours(checker), reference);
+            if (!matched.done) refusal = matched;
+            return matched.done;
+        });
+    const CheckerList& checkers = found.checkers;
     if (checkers.empty()) {
         say("ChartColor not detected ");
-        say("A chart-like pattern was seen in " +
-            (settings.source == Source::File ? paths.referenceImage
-                                             : std::string("the camera's last picture")) +
-            ", but its colours do not match the chosen chart type, " + reference.label + " (" +
-            refused.reason +
-            "); check the chart choice: tick the chart that is in the photo in the Settings "
-            "window.");
+        for (const std::string& line :
+             noChartLines(settings, reference, paths, found, refusal.reason))
+            say(line);
         return kExitNoChart;
     }
+    if (found.searched)
+        say("The chart was found only by the further search, not at the first look at the "
+            "whole picture: check its green outline in the result window.");
 
     phase = "fitting the correction and writing the LUT files";
     bool wroteAny = false;  // a LUT file or a corrected photo
@@ -606,7 +753,13 @@ int runTintsmith(const std::vector<std::string>& arguments) {
     bool hold = platform::consoleClosesAtExit();
     for (const std::string& argument : arguments) {
         if (argument == "--help" || argument == "-h") {
-            say(helpText());
+            // line by line: a line break inside a line is escaped as any other control
+            const std::string text = helpText();
+            for (std::size_t start = 0; start <= text.size();) {
+                const std::size_t end = std::min(text.find('\n', start), text.size());
+                say(text.substr(start, end - start));
+                start = end + 1;
+            }
             return kExitDone;
         }
         if (argument == "--version") {
@@ -635,11 +788,41 @@ int runTintsmith(const std::vector<std::string>& arguments) {
                                                                                : code;
 }
 
+// The phase of the run under way; null outside runCalibration.
+std::atomic<const char* const*> phaseUnderWay{nullptr};
+
+// The window library ends the whole process (exit 1) when the display's
+// connection breaks: told in our words, and with our code, instead. Every file
+// already written stays whole, as each is renamed into place complete.
+void tellDisplayLost() {
+    const char* const* phase = phaseUnderWay.load();
+    if (!phase) return;
+    say("Stopped while " + std::string(*phase) +
+        ": the connection to the display was lost (the desktop session ended, or the display "
+        "server stopped); the files written before that are whole, the others were not "
+        "written: run Tintsmith again in the desktop session");
+    std::fflush(stdout);
+    std::_Exit(kExitIncomplete);
+}
+
 int runCalibration() {
     const char* phase = "starting";
+    static const bool registered = std::atexit(tellDisplayLost) == 0;
+    (void)registered;
+    phaseUnderWay = &phase;
+    // cleared on every way out, so that an ordinary end is never taken for a lost display
+    struct Clear {
+        ~Clear() { phaseUnderWay = nullptr; }
+    } clear;
     try {
         return runPhases(phase);
+    } catch (const std::bad_alloc&) {
+        say("Stopped while " + std::string(phase) + kNoMemory);
     } catch (const cv::Exception& error) {
+        if (error.code == cv::Error::StsNoMem) {
+            say("Stopped while " + std::string(phase) + kNoMemory);
+            return kExitIncomplete;
+        }
         say("Stopped while " + std::string(phase) + ": " + oneLine(error.err) +
             (error.func.empty() ? "" : " (in " + error.func + ")") + kReportFault);
     } catch (const std::exception& error) {

@@ -87,6 +87,12 @@ std::string unusedWorkingFolder(const std::string& documents, const std::string&
 
 void say(const std::string& line);
 
+// `text` as it may reach a terminal: control characters (C0, DEL, C1), the
+// marks that reorder text (bidirectional overrides) and bytes that are not
+// UTF-8 written visibly as escapes (\e, \n, \x9b, \u202e), so that no file
+// name can move the cursor, forge a line or retitle the terminal.
+std::string consoleSafe(const std::string& text);
+
 // The ffmpeg command, run in the working folder, that applies cc_LUT.cube to
 // the video `name` of Photos: 8-bit 4:2:0 H.264 that players and editors take,
 // the sound copied, in the video's own container (Matroska for WebM).

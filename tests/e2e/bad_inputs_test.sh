@@ -36,8 +36,33 @@ start_run() {
 # manager's message, and with "resultclose" the result window is; with
 # "noresult" a result window fails the case (a run that wrote nothing). With
 # $1 "direct" no window is expected: the program runs with the environment
-# changes in RUN_ENV and the arguments in RUN_ARGS. Sets STATUS.
+# changes in RUN_ENV and the arguments in RUN_ARGS. With "second" a second run
+# starts while the first waits in its Settings window (STATUS and OUT are the
+# second's; the first is then killed); with "displaylost" the program's own
+# display is stopped there. Sets STATUS.
 run_to_end() {
+    if [ "${1:-}" = second ]; then
+        OUT="$SANDBOX/first.txt" start_run
+        wait_window "Settings" >/dev/null
+        (cd "$SANDBOX" && exec timeout 60 "$TINTSMITH" >"$OUT" 2>"$ERR")
+        STATUS=$?
+        kill -9 "$PID"; wait "$PID" 2>/dev/null; PID=""
+        flock -n "$WORK" true || fail "the killed run's lock outlived it"
+        return
+    fi
+    if [ "${1:-}" = displaylost ]; then
+        local outer=$DISPLAY number
+        OWN_DISPLAY="$SANDBOX/display"
+        bash "$DISPLAY_SCRIPT" start "$OWN_DISPLAY" >/dev/null || fail "no display of its own"
+        read -r number _ <"$OWN_DISPLAY"
+        export DISPLAY=":$number"
+        start_run
+        wait_window "Settings" >/dev/null
+        bash "$DISPLAY_SCRIPT" stop "$OWN_DISPLAY"
+        export DISPLAY=$outer
+        wait_exit 60
+        return
+    fi
     if [ "${1:-}" = direct ]; then
         (cd "$SANDBOX" && exec env "${RUN_ENV[@]}" "$TINTSMITH" "${RUN_ARGS[@]}" >"$OUT" 2>"$ERR") &
         PID=$!
@@ -103,7 +128,8 @@ mount_small_work() {
     mkdir -p "$WORK/Photos" "$WORK/ccPhotos"
 }
 unmount_all() { for mount in "${MOUNTS[@]}"; do umount "$mount" 2>/dev/null; done; MOUNTS=(); }
-trap 'unmount_all; cleanup' EXIT
+DISPLAY_SCRIPT="$(dirname "$E2E_LIB")/display.sh" OWN_DISPLAY=""
+trap 'unmount_all; [ -z "$OWN_DISPLAY" ] || bash "$DISPLAY_SCRIPT" stop "$OWN_DISPLAY"; cleanup' EXIT
 
 # the inputs, but one the case expects the run to make (HASH_SKIP)
 hash_inputs() { (cd "$WORK" 2>/dev/null && find . -path ./ccPhotos -prune -o -type f ! -name 'cc_LUT.*' ! -name 'cc_LUT_check.*' ! -name '.tintsmith-*' ! -name "${HASH_SKIP:-/}" -print0 | sort -z | xargs -0 -r sha256sum); }
@@ -153,17 +179,24 @@ setup_lattice_unwritable() {
 check_lattice_unwritable() { expect_no_file "$WORK/original.png"; unmount_all; }
 setup_lattice_damaged() { setup_lattice_missing; printf 'not a png' >"$WORK/original.png"; HASH_SKIP=""; }
 check_lattice_damaged() { expect_older_outputs; expect_stdout_has "delete it, and Tintsmith makes it anew"; }
-setup_lattice_small() { seed_inputs; "$E2E_TOOL" image small-lattice "$WORK/original.png"; older_outputs; }
-check_lattice_small() {
-    "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "256 256 3 8" || fail "cc_LUT.png does not follow the lattice's size"
-    [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "cc_LUT.cube was changed"
+# a chart 120 pixels wide on the pavement of a 12-megapixel scene: the first
+# look misses it, the further search finds it and the run goes on as usual
+setup_cc_far() { seed_inputs; "$E2E_TOOL" from-chart far "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
+check_cc_far() { expect_luts; }
+# the same scene without the chart: the search ends with nothing written
+setup_cc_no_chart() { setup_cc_missing; "$E2E_TOOL" from-chart none "$ASSETS/cc.jpg" "$WORK/cc.jpg"; }
+check_cc_no_chart() {
+    expect_older_outputs
+    [ ! -e "$WORK/cc_LUT_check.png" ] && [ ! -e "$WORK/cc_LUT_check.csv" ] || fail "a check file was written"
 }
-# a lattice that is not the identity (grey, resaved as JPEG): the PNG follows
-# it, but no cube is written from it
+setup_lattice_small() { seed_inputs; "$E2E_TOOL" image small-lattice "$WORK/original.png"; older_outputs; }
+# regression: the PNG followed a lattice of another size beside the older cube
+check_lattice_small() { expect_older_outputs; }
+# a lattice that is not the identity (grey, resaved as JPEG): neither LUT file
+# is written from it
 setup_lattice_grey() { seed_inputs; "$E2E_TOOL" lattice "$SANDBOX/l.png"; "$E2E_TOOL" from-chart grey "$SANDBOX/l.png" "$WORK/original.png"; older_outputs; }
 check_lattice_grey() {
-    "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "512 512 3 8" || fail "cc_LUT.png does not follow the lattice"
-    [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "a cube was written from a lattice that is not the identity"
+    expect_older_outputs
     grep -qF "tintsmith-make-lattice \"$WORK/original.png\"" "$OUT" || fail "the lattice writer's command is not given"
 }
 setup_lattice_jpeg() { seed_inputs; "$E2E_TOOL" lattice "$SANDBOX/l.png"; convert "$SANDBOX/l.png" -quality 95 "$SANDBOX/l.jpg" && mv "$SANDBOX/l.jpg" "$WORK/original.png"; older_outputs; }
@@ -225,10 +258,7 @@ check_cc_oversize() { expect_older_outputs; }
 setup_cc_fifo() { setup_cc_missing; mkfifo "$WORK/cc.jpg"; }
 check_cc_fifo() { expect_older_outputs; [ -p "$WORK/cc.jpg" ] || fail "the pipe was replaced"; }
 setup_lattice_large() { seed_inputs; make_png "$WORK/original.png" 600 600; older_outputs; }
-check_lattice_large() {
-    "$E2E_TOOL" size "$WORK/cc_LUT.png" | grep -qx "600 600 3 8" || fail "cc_LUT.png does not follow the lattice's size"
-    [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "cc_LUT.cube was changed"
-}
+check_lattice_large() { expect_older_outputs; }
 # the disk fills while the cube is written: the new PNG must not stay beside the old cube
 setup_disk_full() {
     mount_small_work || return
@@ -301,11 +331,12 @@ setup_photos_same_folder() {
     rmdir "$WORK/ccPhotos" && ln -s Photos "$WORK/ccPhotos"
 }
 check_photos_same_folder() { expect_luts; [ "$(ls "$WORK/Photos")" = "a.png" ] || fail "Photos changed"; }
-# The program under a wrapper that first runs $1 (a limit, a locale), for one case.
+# The program under a wrapper that first runs $1 (a limit, a locale), then
+# starts it through $2 (a tracer, another user), for one case.
 wrap_program() {
     REAL_TINTSMITH=${REAL_TINTSMITH:-$TINTSMITH}
-    printf '#!/bin/sh\n%s\nexec "%s"\n' "$1" "$REAL_TINTSMITH" >"$SANDBOX/wrapped"
-    chmod +x "$SANDBOX/wrapped"
+    printf '#!/bin/sh\n%s\nexec %s "%s"\n' "$1" "${2:-}" "$REAL_TINTSMITH" >"$SANDBOX/wrapped"
+    chmod 755 "$SANDBOX/wrapped"
     TINTSMITH="$SANDBOX/wrapped"
 }
 unwrap_program() { TINTSMITH=${REAL_TINTSMITH:-$TINTSMITH}; }
@@ -547,12 +578,119 @@ check_cc_capitals() { expect_older_outputs; [ "$(grep -c "rename it cc.jpg" "$OU
 setup_unknown_option() { seed_inputs; older_outputs; RUN_ENV=(); RUN_ARGS=(--bogus); }
 check_unknown_option() { expect_older_outputs; [ "$(wc -l <"$OUT")" -eq 1 ] || fail "more than one line"; }
 
+# --- hostile folders: links, overlapping runs, power cuts, the console ------
+# regression: links planted at the names of the next run's temporary files
+# (the wrapper's process number is the program's) were written through,
+# overwriting a file elsewhere; an output that is a link was replaced
+setup_temporary_links() {
+    seed_inputs
+    make_png "$WORK/Photos/a.png" 40 30 && make_png "$WORK/Photos/b.png" 40 30
+    printf 'theirs' >"$SANDBOX/victim" && ln -s "$SANDBOX/victim" "$WORK/ccPhotos/b.png"
+    wrap_program "for n in \$(seq 0 20); do for d in '$WORK' '$WORK/ccPhotos'; do ln -s '$SANDBOX/victim' \"\$d/.tintsmith-\$\$-\$n.tmp\"; done; done"
+}
+check_temporary_links() {
+    unwrap_program
+    expect_luts
+    [ "$(cat "$SANDBOX/victim")" = theirs ] || fail "a file outside the working folder was overwritten"
+    [ -L "$WORK/ccPhotos/b.png" ] && [ ! -L "$WORK/ccPhotos/a.png" ] && [ ! -L "$WORK/cc_LUT.png" ] || fail "a link was replaced, or an output is one"
+}
+# regression: a ccPhotos that is a link to the working folder let corrected
+# photos named cc.jpg and original.png overwrite the chart photo and the lattice
+setup_ccphotos_is_working() {
+    seed_inputs
+    cp "$WORK/cc.jpg" "$WORK/original.png" "$WORK/Photos/"
+    rmdir "$WORK/ccPhotos" && ln -s "$WORK" "$WORK/ccPhotos"
+}
+check_ccphotos_is_working() { expect_luts; }
+# regression: a LUT pair and a corrected photo made read-only (444) were
+# replaced; a private photo's corrected copy became world-readable
+setup_read_only() {
+    seed_inputs
+    older_outputs && chmod 444 "$WORK/cc_LUT.png" "$WORK/cc_LUT.cube"
+    make_png "$WORK/Photos/private.png" 40 30 && chmod 600 "$WORK/Photos/private.png"
+    make_png "$WORK/Photos/kept.png" 40 30 && printf 'kept' >"$WORK/ccPhotos/kept.png" && chmod 444 "$WORK/ccPhotos/kept.png"
+}
+check_read_only() {
+    expect_older_outputs
+    [ "$(stat -c %a "$WORK/ccPhotos/private.png")" = 600 ] || fail "the corrected private photo is not 600"
+    [ "$(cat "$WORK/ccPhotos/kept.png")" = kept ] || fail "the read-only corrected photo was replaced"
+}
+# regression: a stopped run's marker, older than the pair a later run wrote,
+# was replayed over that pair, mixing it
+setup_stale_marker() { setup_pair_stopped; printf 'newer png' >"$WORK/cc_LUT.png"; printf 'newer cube' >"$WORK/cc_LUT.cube"; }
+check_stale_marker() {
+    [ "$(cat "$WORK/cc_LUT.png" "$WORK/cc_LUT.cube")" = "newer pngnewer cube" ] || fail "the newer pair was changed"
+    ! grep -q "An earlier run was stopped" "$OUT" || fail "the stale marker was replayed"
+}
+# regression: two runs at once mixed the LUT pair; the second now ends at
+# once, touching nothing, while the first waits in its Settings window
+setup_second_run() { seed_inputs; older_outputs; }
+check_second_run() { expect_older_outputs; }
+# regression: no folder was synced after a rename, so "Wrote ..." could be
+# told of files a power cut then lost: under strace (-D keeps the program's
+# process number), each file synced before its rename, its folder after, both
+# before the line
+setup_synced() {
+    seed_inputs
+    strace -o /dev/null true 2>/dev/null || { SKIP="strace cannot trace here"; return; }
+    wrap_program "" "strace -D -f -y -qq -e trace=fsync,rename,write -o '$SANDBOX/trace'"
+}
+check_synced() {
+    unwrap_program
+    expect_luts
+    python3 - "$SANDBOX/trace" "$WORK" <<'PY' || fail "the syncs are not in order"
+import re, sys
+lines, work = open(sys.argv[1]).read().splitlines(), re.escape(sys.argv[2])
+def at(pattern, start=0):
+    return next(i for i in range(start, len(lines)) if re.search(pattern, lines[i]))
+for name, told in (("cc_LUT.cube", "Wrote the LUT for your editor"), ("cc_LUT_check.png", "Wrote the check picture")):
+    rename = at(r'rename\("([^"]*\.tmp)", "' + work + "/" + name)
+    temporary = re.escape(re.search(r'"([^"]*\.tmp)"', lines[rename]).group(1))
+    assert any(re.search(r"fsync\(\d+<" + temporary + ">", l) for l in lines[:rename]), name
+    assert at(r"fsync\(\d+<" + work + r">\)", rename) < at(r"write\(1<.*" + told, rename), name
+PY
+}
+# regression: names' escape sequences, line breaks and carriage returns
+# reached the console raw (retitled and cleared it, forged a line)
+setup_console_names() {
+    seed_inputs
+    : >"$WORK/Photos/$(printf 'a\033]0;owned\007\033[2J.jpg')"
+    : >"$WORK/Photos/$(printf 'b\nWrote the LUT for your editor: fake\r\233.jpg')"
+}
+check_console_names() {
+    ! LC_ALL=C grep -q $'[\x01-\x08\x0b-\x1f\x7f\x9b]' "$OUT" || fail "a control character reached the console"
+    grep -qF 'a\e]0;owned\x07\e[2J.jpg' "$OUT" && grep -qF 'b\nWrote the LUT for your editor: fake\r\x9b.jpg' "$OUT" || fail "the names are not shown escaped"
+}
+# start-up that cannot hang or abort: a user-dirs.dirs that is a pipe (hung),
+# too few descriptors (hung, or SIGTRAP), a Wayland platform with no
+# compositor (abort, 134), a HOME longer than a path may be ("HOME is not set")
+setup_userdirs_fifo() { mkdir "$HOME/.config" && mkfifo "$HOME/.config/user-dirs.dirs"; RUN_ENV=(); RUN_ARGS=(--help); }
+setup_few_descriptors() { older_outputs; wrap_program "ulimit -n 8"; RUN_ENV=(); }
+setup_wayland_absent() { older_outputs; RUN_ENV=(QT_QPA_PLATFORM=wayland XDG_RUNTIME_DIR="$SANDBOX" WAYLAND_DISPLAY=none); }
+setup_home_too_long() { older_outputs; RUN_ENV=(HOME="/$(printf 'h%.0s' $(seq 5000))"); }
+for name in userdirs_fifo few_descriptors wayland_absent home_too_long; do eval "check_$name() { unwrap_program; [ ! -e \"\$WORK/cc_LUT.png\" ] || expect_older_outputs; }"; done
+# regression: the display lost mid-run ended it with exit 1 and no line (the
+# program has a display of its own here, stopped in the Settings window)
+setup_display_lost() { seed_inputs; older_outputs; }
+check_display_lost() { expect_older_outputs; }
+# regression: a photo folder that may not be read was told as a missing one
+# (run as nobody: the owner's rights would pass every check)
+setup_photos_unreadable() {
+    [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null || { SKIP="running as another user needs root and setpriv"; return; }
+    seed_inputs
+    chmod 755 "$SANDBOX" "$HOME/Documents" && chmod 777 "$WORK" "$WORK/ccPhotos" && chmod 000 "$WORK/Photos"
+    wrap_program "" "setpriv --reuid=65534 --regid=65534 --clear-groups"
+}
+check_photos_unreadable() { unwrap_program; chmod 755 "$WORK/Photos"; expect_luts; }
+
 #      case              mode   exit  line on the console
 cases="cc_missing        plain  1     Invalid Image!
 cc_empty                 plain  1     Invalid Image!
 cc_truncated             plain  1     Invalid Image!
 cc_folder                plain  1     Invalid Image!
 cc_tiny                  plain  2     ChartColor not detected
+cc_far                   plain  0     The chart was found only by the further search
+cc_no_chart              plain  2     Looked for the chart in the whole picture, then
 cc_grey                  plain  0     The chart shows no colour
 cc_deep                  plain  0     -
 cc_huge                  plain  0     -
@@ -604,7 +742,20 @@ no_documents             direct 4     No Documents folder found
 no_working_folder        direct 4     There is no working folder
 xdg_documents            direct 4     is not used: move its files there
 cc_capitals              plain  1     but there is cc.JPG beside it: rename it cc.jpg
-unknown_option           direct 64    Unknown option --bogus: tintsmith --help lists the options"
+unknown_option           direct 64    Unknown option --bogus: tintsmith --help lists the options
+temporary_links          batch  4     it is a link
+ccphotos_is_working      batch  4     so the chart photo and the lattice would be overwritten
+read_only                batch  4     it is read-only
+stale_marker             plain  1     Invalid Image!
+second_run               second 4     Another Tintsmith run is working in this folder
+synced                   plain  0     Wrote the check picture
+console_names            batch  0     Skipping
+userdirs_fifo            direct 0     tintsmith [--hold]
+few_descriptors          direct 4     raise the limit
+wayland_absent           direct 4     no Wayland compositor answers
+home_too_long            direct 4     longer than this system allows
+display_lost             displaylost 4 the connection to the display was lost
+photos_unreadable        batch  4     it cannot be read (Permission denied); check that you may read and open it"
 
 only=${1:-}
 while read -r name mode code line; do

@@ -3,7 +3,10 @@
 //   lattice OUT                 the identity lattice (512 x 512), as tintsmith-make-lattice writes
 //   it image KIND OUT              a test image: noise (640 x 480), photo (320 x 240 noise),
 //                               tiny (1 x 1) or small-lattice (256 x 256)
-//   from-chart KIND IN OUT      the chart photo IN made grey, 16-bit or huge
+//   from-chart KIND IN OUT      the chart photo IN made grey, 16-bit or huge, or (for the
+//                               sample photo) "far": 12 megapixels with its chart case
+//                               painted over and the chart, 120 pixels wide, on the
+//                               pavement; "none": the same without the small chart
 //   sequence KIND DIR           frames DIR/frame_000.png...: "counted" (1000 solid
 //                               frames, index i in blue i % 256 and green i / 256)
 //                               or "mixed" (chart, no chart, chart)
@@ -40,6 +43,24 @@ cv::Mat noise(cv::Size size) {
     cv::Mat big;
     cv::resize(small, big, size, 0, 0, cv::INTER_CUBIC);
     return big;
+}
+
+// The sample photo (1240 x 824: the chart case stands on a pavement) at 12
+// megapixels, its case painted over in the pavement's grey; with `chart`, the
+// chart in its case, 120 pixels wide, lies on the pavement: a chart that small
+// in so large a scene the detector's one look misses.
+cv::Mat chartFarAway(const cv::Mat& sample, bool chart) {
+    const cv::Rect kCase(230, 10, 620, 715), kChart(240, 10, 600, 400);
+    const cv::Scalar pavement = cv::mean(sample(cv::Rect(900, 650, 300, 150)));
+    cv::Mat scene = sample.clone();
+    scene(kCase).setTo(pavement);
+    cv::resize(scene, scene, {4000, 2658}, 0, 0, cv::INTER_CUBIC);
+    if (chart) {
+        cv::Mat small;
+        cv::resize(sample(kChart), small, {120, 80}, 0, 0, cv::INTER_AREA);
+        small.copyTo(scene(cv::Rect({3000, 2300}, small.size())));
+    }
+    return scene;
 }
 
 int usage() {
@@ -128,6 +149,8 @@ int main(int argc, char** argv) {
             chart.convertTo(image, CV_16UC3, 257);
         else if (kind == "huge")
             cv::resize(chart, image, {8000, 6000}, 0, 0, cv::INTER_LINEAR);
+        else if (kind == "far" || kind == "none")
+            image = chartFarAway(chart, kind == "far");
         else
             return usage();
         return cv::imwrite(argv[4], image) ? 0 : 1;

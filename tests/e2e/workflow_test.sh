@@ -41,6 +41,7 @@ pass_settings
 wait_exit 60
 expect_status 2
 expect_stdout "ChartColor not detected 
+Looked for the chart in the whole picture, then in the picture inside a plain border, in overlapping crops of it and in enlarged parts of it, for a small chart.
 No Classic ColorChecker (X-Rite, Passport, Macbeth) was found in $WORK/cc.jpg. Check that this is the chart in the photo (the chart type chosen in the Settings window), that the whole chart is in the picture, at least 150 pixels across, and that it is evenly lit, without glare."
 expect_no_file "$WORK/cc_LUT.png"
 expect_no_file "$WORK/cc_LUT.cube"

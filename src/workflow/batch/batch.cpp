@@ -166,8 +166,12 @@ PhotoListing listPhotos(const std::string& folder) {
     std::error_code error;
     fs::directory_iterator it(fs::path(folder), error), end;
     if (error) {
-        listing.notes.push_back(
-            {BatchNote::Kind::NotListed, folder, "it is missing or cannot be read", true});
+        // a folder that may not be read or searched is no missing one
+        const bool missing = error == std::errc::no_such_file_or_directory;
+        listing.notes.push_back({BatchNote::Kind::NotListed, folder,
+                                 missing ? "it is missing or cannot be read"
+                                         : "it cannot be read (" + error.message() + ")",
+                                 true});
         return listing;
     }
     for (; !error && it != end; it.increment(error)) {
@@ -181,6 +185,13 @@ PhotoListing listPhotos(const std::string& folder) {
         }
         if (fs::is_regular_file(status)) {
             listing.files.push_back(path);
+            continue;
+        }
+        // listed, but not to be looked into: a folder that may be read, not searched
+        if (statusError && statusError != std::errc::no_such_file_or_directory) {
+            listing.notes.push_back({BatchNote::Kind::Skipped, path,
+                                     "it cannot be reached (" + statusError.message() + ")", true,
+                                     ReadProblem::Unreadable});
             continue;
         }
         listing.notes.push_back({BatchNote::Kind::Skipped, path,
@@ -272,7 +283,7 @@ void correctAndStage(Entry& entry, const std::string& format, std::vector<std::u
         entry.remarks.push_back("a " + read.file.format + " of " + std::to_string(read.file.pages) +
                                 " pages, of which only the first is corrected");
     Outcome staged;
-    entry.temporary = writeTemporary(entry.output, encoded, staged);
+    entry.temporary = writeTemporary(entry.output, encoded, staged, systemFiles(), entry.file);
     entry.unwritten = staged.reason;
 }
 
@@ -499,8 +510,14 @@ BatchReport batchCorrectPhotos(std::string inputFolder, std::string outputFolder
     const auto tell = [&](const BatchNote& note) {
         if (observer.note) observer.note(note);
     };
-    if (sameFolder(inputFolder, outputFolder)) {
-        tell({BatchNote::Kind::SameFolder, outputFolder, "", true});
+    // corrected photos named cc.jpg or original.png would replace the run's own inputs
+    std::string photos = inputFolder;
+    while (photos.size() > 1 && (photos.back() == '/' || photos.back() == platform::kPathSeparator))
+        photos.pop_back();
+    const std::string workingFolder = folderOf(photos);
+    const bool working = !workingFolder.empty() && sameFolder(workingFolder, outputFolder);
+    if (working || sameFolder(inputFolder, outputFolder)) {
+        tell({BatchNote::Kind::SameFolder, outputFolder, working ? workingFolder : "", true});
         report.failed++;
         return report;
     }

@@ -36,7 +36,7 @@ struct BatchNote {
         NotWritten,        // the photo `path` in ccPhotos could not be written, for `reason`
         NotListed,         // the folder `path` could not be listed, for `reason`
         ListedInPart,      // the folder `path` could not be listed to its end
-        SameFolder,        // `path`, the output folder, is the photo folder itself
+        SameFolder,        // `path`, the output folder, is the photo folder (or `reason`) itself
         Video,             // the entry `path` is a video, for `reason`; left out
         NameTaken,         // the photo `path` would overwrite another's corrected photo: `reason`
         Remark,            // the photo `path` was corrected, and `reason` is worth knowing

@@ -4,6 +4,7 @@
 // when it fails; nothing here prints.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,6 +77,45 @@ cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker);
 // than a grey photo's noise. A chart photographed in grey gives a LUT of tones
 // alone.
 bool chartHasColour(const cv::Mat& measured);
+
+// --- The further search ------------------------------------------------------
+// When the one look at the whole photo finds nothing acceptable, the detector
+// is shown other views of it: the photo inside a plain border, overlapping
+// crops at two sizes, and enlarged tiles for a small chart. A chart found there is handed back as
+// if found in the photo itself: its outline in the photo's pixels, its colours measured on them.
+
+// One view: a region of the photo, scaled by `scale`, inside a plain grey
+// border `border` view pixels wide.
+struct SearchView {
+    cv::Rect region;
+    double scale = 1;
+    int border = 0;
+};
+
+// The views tried for a photo of `size`, in rounds: the views of one round
+// are searched at once, and a later round only when no earlier one found an
+// acceptable chart.
+std::vector<std::vector<SearchView>> searchRounds(cv::Size size);
+
+// The charts the detector finds in one view of `photo`, mapped back onto the
+// photo and, when the view was scaled, measured again on the photo's pixels
+// where the detector finds the chart there too.
+CheckerList detectInView(const cv::Mat& photo, const SearchView& view,
+                         cv::mcc::TYPECHART detectorType);
+
+// Whether a chart found can be the chosen chart; an empty test accepts all.
+using ChartTest = std::function<bool(const cv::Ptr<cv::mcc::CChecker>&)>;
+
+struct ChartFound {
+    CheckerList checkers;   // the chart accepted, or empty
+    bool searched = false;  // the first look found nothing acceptable: the search ran
+    int refused = 0;        // chart-like patterns seen that `acceptable` refused
+};
+
+// The first look exactly as detectCharts; only when it finds nothing
+// `acceptable`, the further search, rounds of views on both cores.
+ChartFound findChart(const cv::Mat& photo, cv::mcc::TYPECHART detectorType,
+                     const ChartTest& acceptable = {});
 
 // --- The fit -----------------------------------------------------------------
 

@@ -87,6 +87,12 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
     std::error_code error;
     // only regular files (or links to them) are opened: a pipe would never end
     const fs::file_status status = fs::status(fs::path(path), error);
+    // a folder on the way that may not be looked into is no missing file
+    if (error && error != std::errc::no_such_file_or_directory &&
+        error != std::errc::not_a_directory)
+        return refuse(ReadProblem::Unreadable,
+                      "it cannot be reached (" + error.message() +
+                          "): check that you may open the folders on its way");
     if (error || !fs::exists(status)) return refuse(ReadProblem::Missing, "there is no such file");
     if (!fs::is_regular_file(status))
         return refuse(ReadProblem::Unreadable,
@@ -156,6 +162,14 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
     }
     if (size > 0 && readAt(0, bytes.data(), bytes.size()) != bytes.size())
         return refuse(ReadProblem::Unreadable, "it could not be read to its end");
+    // the header the decoder reads, which a file rewritten since it was sized
+    // may have changed: only the size checked above is ever decoded
+    const FileSniff decoded = sniffBytes(fileNameOf(path), bytes.data(), bytes.size());
+    if (decoded.format != sniffed.format || decoded.width != sniffed.width ||
+        decoded.height != sniffed.height)
+        return refuse(ReadProblem::Unreadable,
+                      "it changed while it was being read; run Tintsmith again once nothing "
+                      "writes to it");
     if (sniffed.format == "PNG") {
         const std::string damage = pngDamage(bytes.data(), bytes.size());
         if (!damage.empty()) return refuse(ReadProblem::Damaged, what + damage);

@@ -34,6 +34,9 @@ constexpr char kOlderNotKept[] = "not kept";  // it could not be read, or is nev
 // Tries for a temporary file before giving up: another run tidying the folder
 // may take a new one for a left one in the instant before its lock is taken.
 constexpr int kLockAttempts = 3;
+// Names of ours tried past ones something else already bears (a link planted
+// there, a stranger's file) before giving up.
+constexpr int kTakenNames = 64;
 
 // The system's words for the error a rename left in errno.
 Outcome renameFailure() {
@@ -71,6 +74,21 @@ bool isTemporaryName(const std::string& name) {
     return isOurName(name, kTemporaryExtension);
 }
 
+// Why the file at `path` may not be replaced by a new one; done when it may.
+Outcome replaceable(const std::string& path) {
+    const platform::PathFacts facts = platform::pathFacts(path);
+    if (facts.folder) return failed("a folder of that name is in the way");
+    if (facts.link)
+        return failed(
+            "it is a link, and Tintsmith writes nothing through a link, which may lead out "
+            "of its folder; remove the link, then run Tintsmith again");
+    if (facts.readOnly)
+        return failed(
+            "it is read-only, so it is kept as it is; allow writing to it, or remove it, then "
+            "run Tintsmith again");
+    return {};
+}
+
 // True when something bears the name `path` (a dangling link included).
 bool present(const std::string& path) {
     std::error_code error;
@@ -80,30 +98,35 @@ bool present(const std::string& path) {
 }  // namespace
 
 const FileSystem& systemFiles() {
-    static const FileSystem files = {
-        [](const std::string& path) { return std::fopen(path.c_str(), "wb"); },
-        platform::lockFile,
-        [](std::FILE* stream, const std::string& bytes) {
-            return bytes.empty() ||
-                   std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-        },
-        platform::syncToDisk,
-        [](std::FILE* stream) { return std::fclose(stream) == 0; },
-        platform::replaceFile,
-        platform::removeFile};
+    static const FileSystem files = {platform::createNewFile,
+                                     platform::lockFile,
+                                     [](std::FILE* stream, const std::string& bytes) {
+                                         return bytes.empty() ||
+                                                std::fwrite(bytes.data(), 1, bytes.size(),
+                                                            stream) == bytes.size();
+                                     },
+                                     platform::syncToDisk,
+                                     [](std::FILE* stream) { return std::fclose(stream) == 0; },
+                                     platform::replaceFile,
+                                     platform::removeFile};
     return files;
 }
 
 // --- One file ----------------------------------------------------------------
 
 Temporary writeTemporary(const std::string& path, const std::string& bytes, Outcome& outcome,
-                         const FileSystem& files) {
+                         const FileSystem& files, const std::string& permissionsOf) {
     Temporary temporary;
     std::FILE* stream = nullptr;
+    int planted = 0;  // names taken by something already there
     for (int attempt = 0; attempt < kLockAttempts && !stream; ++attempt) {
         temporary.path = temporaryPathFor(path);
         errno = 0;
         stream = files.open(temporary.path);
+        if (!stream && errno == EEXIST && ++planted < kTakenNames) {
+            --attempt;  // never written through, never ours: the next name
+            continue;
+        }
         if (!stream) {
             outcome = failed(std::strerror(errno ? errno : EIO));
             return {};
@@ -123,8 +146,11 @@ Temporary writeTemporary(const std::string& path, const std::string& bytes, Outc
         outcome = failed("another program kept removing its temporary files");
         return {};
     }
+    // the replaced file's mode (or the original's) before a byte it guards is written
     errno = 0;
-    bool written = files.write(stream, bytes) && files.sync(stream);
+    bool written =
+        platform::keepPermissions(stream, permissionsOf.empty() ? path : permissionsOf) &&
+        files.write(stream, bytes) && files.sync(stream);
     int writeError = errno;
     if (!files.close(stream) && written) {
         written = false;
@@ -139,9 +165,10 @@ Temporary writeTemporary(const std::string& path, const std::string& bytes, Outc
 }
 
 Outcome moveIntoPlace(Temporary temporary, const std::string& path, const FileSystem& files) {
+    Outcome outcome = replaceable(path);
     errno = 0;
-    if (files.rename(temporary.path, path)) return {};
-    const Outcome outcome = renameFailure();
+    if (outcome.done && files.rename(temporary.path, path)) return {};
+    if (outcome.done) outcome = renameFailure();
     files.remove(temporary.path);
     return outcome;
 }
@@ -164,7 +191,8 @@ std::string temporaryPathFor(const std::string& path) {
 
 Outcome replaceFileContents(const std::string& path, const std::string& bytes,
                             const FileSystem& files) {
-    Outcome outcome;
+    Outcome outcome = replaceable(path);
+    if (!outcome.done) return outcome;
     Temporary temporary = writeTemporary(path, bytes, outcome, files);
     return temporary.path.empty() ? outcome : moveIntoPlace(std::move(temporary), path, files);
 }
@@ -305,6 +333,21 @@ std::vector<std::string> markersIn(const std::string& folder) {
     return markers;
 }
 
+// True when a file the marker at `path` names changed after the marker was
+// written: its own renames keep the older times of the files they bring in,
+// so only a later run's writing makes one newer.
+bool overtaken(const Marker& marker, const std::string& path) {
+    std::error_code error;
+    const fs::file_time_type noted = fs::last_write_time(fs::path(path), error);
+    if (error) return false;
+    for (const MarkerEntry& entry : marker.entries) {
+        const fs::file_time_type changed =
+            fs::last_write_time(fs::path(marker.folder + entry.name), error);
+        if (!error && changed > noted) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 FilesReplaced replaceFilesTogether(const std::vector<FileContents>& contents,
@@ -326,9 +369,9 @@ FilesReplaced replaceFilesTogether(const std::vector<FileContents>& contents,
             result.outcome = failed("the files are not all plain names in one folder");
             return result;
         }
-        if (fs::is_directory(fs::path(path), error)) {
+        result.outcome = replaceable(path);
+        if (!result.outcome.done) {
             discard();
-            result.outcome = failed("a folder of that name is in the way");
             return result;
         }
         MarkerEntry entry{fileNameOf(path), "", fs::exists(path, error) ? kOlderNotKept : kNoOlder};
@@ -396,6 +439,15 @@ std::vector<ReplacementResumed> resumeStoppedReplacements(const std::string& any
             files.remove(path);
             continue;
         }
+        if (overtaken(marker, path)) {
+            // a later run wrote these files anew: replaying this would mix its pair
+            for (const MarkerEntry& entry : marker.entries) {
+                files.remove(folder + entry.incoming);
+                if (isTemporaryName(entry.older)) files.remove(folder + entry.older);
+            }
+            files.remove(path);
+            continue;
+        }
         ReplacementResumed settling;
         for (const MarkerEntry& entry : marker.entries)
             settling.paths.push_back(folder + entry.name);
@@ -432,9 +484,14 @@ int removeLeftTemporaries(const std::string& anyFolder) {
         const std::string name = it->path().filename().string();
         std::error_code ignored;
         if (!isTemporaryName(name) ||
-            std::find(awaited.begin(), awaited.end(), name) != awaited.end() ||
-            !fs::is_regular_file(it->symlink_status(ignored)))
+            std::find(awaited.begin(), awaited.end(), name) != awaited.end())
             continue;
+        // a link under a name of ours is never ours, only a trap: it goes, its target stays
+        if (fs::is_symlink(it->symlink_status(ignored))) {
+            if (fs::remove(it->path(), ignored)) ++removed;
+            continue;
+        }
+        if (!fs::is_regular_file(it->symlink_status(ignored))) continue;
         // its writer holds the lock until it is renamed; a free one's writer is gone
         const platform::FileLock lock = platform::lockFile(it->path().string());
         if (lock.taken() && fs::remove(it->path(), ignored)) ++removed;

@@ -37,6 +37,8 @@ struct FileSystem {
 const FileSystem& systemFiles();
 
 // Writes `bytes` to a temporary file beside `path` and renames it over `path`.
+// Never over a folder, a link (which may lead anywhere) or a file made
+// read-only: those are refused, and the reason says what to do.
 Outcome replaceFileContents(const std::string& path, const std::string& bytes,
                             const FileSystem& files = systemFiles());
 
@@ -52,9 +54,11 @@ struct Temporary {
 // several threads and puts them in place in its own order. writeTemporary
 // leaves `bytes` complete on disk beside `path`, or returns no path with
 // `outcome` set (no file is then left); moveIntoPlace renames it over `path`,
-// removes it when that fails, and gives its lock up either way.
+// removes it when that fails, and gives its lock up either way. The new file
+// takes the mode of `permissionsOf` (by default the file it replaces).
 Temporary writeTemporary(const std::string& path, const std::string& bytes, Outcome& outcome,
-                         const FileSystem& files = systemFiles());
+                         const FileSystem& files = systemFiles(),
+                         const std::string& permissionsOf = "");
 Outcome moveIntoPlace(Temporary temporary, const std::string& path,
                       const FileSystem& files = systemFiles());
 

@@ -76,7 +76,8 @@ struct LutFilesWritten {
     Outcome png;            // cc_LUT.png
     Outcome cube;           // cc_LUT.cube
     bool cubeTried = true;  // false: the cube was refused or left with the older PNG unwritten
-    Outcome kept;           // the pair replaced, kept when asked: not done when there was none
+    bool latticeRefused = false;  // neither was written, for the lattice's sake (the reasons)
+    Outcome kept;  // the pair replaced, kept when asked: not done when there was none
 };
 
 // Where the pair a new one replaces is kept (cc_LUT.previous.png and .cube);
@@ -88,12 +89,12 @@ struct KeptPair {
 // Writes the LUT image as its PNG and its cube, as a pair: both replaced, or
 // both left as they were, also when the run is stopped at any instant (the
 // next run's resumeStoppedReplacements in their folder settles it). A LUT
-// image not of 512 x 512, or a `cubeRefusal` given, still gives its PNG, but
-// no cube: the older one is kept, for that reason. With `keep`, the older pair
-// (when both its files are there) moves to the kept pair's paths in the same
+// image not of 512 x 512, or a `latticeRefusal` given, gives neither: the
+// older pair is kept, for that reason. With `keep`, the older pair (when both
+// its files are there) moves to the kept pair's paths in the same
 // replacement: all four files change, or none.
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
-                              const std::string& cubePath, const std::string& cubeRefusal = "",
+                              const std::string& cubePath, const std::string& latticeRefusal = "",
                               const FileSystem& files = systemFiles(), const KeptPair& keep = {});
 
 // --- The check ---------------------------------------------------------------

@@ -6,19 +6,18 @@
 namespace tintsmith {
 
 LutFilesWritten writeLutFiles(const cv::Mat& lut, const std::string& pngPath,
-                              const std::string& cubePath, const std::string& cubeRefusal,
+                              const std::string& cubePath, const std::string& latticeRefusal,
                               const FileSystem& files, const KeptPair& keep) {
     LutFilesWritten written;
     written.kept = failed("not asked for");
     const std::string sizeProblem = cubeProblem(lut);
-    const std::string problem = sizeProblem.empty() ? cubeRefusal : sizeProblem;
+    const std::string problem = sizeProblem.empty() ? latticeRefusal : sizeProblem;
     if (!problem.empty()) {
-        // the PNG follows the lattice whatever its size; the cube cannot
-        std::string png;
-        written.png = encodeImage(pngPath, lut, png);
-        if (written.png.done) written.png = replaceFileContents(pngPath, png, files);
-        written.cube = failed(problem + "; the older cube is kept");
+        // a PNG that follows such a lattice beside the older cube would be two LUTs
+        written.png = failed(problem);
+        written.cube = failed(problem);
         written.cubeTried = false;
+        written.latticeRefused = true;
         return written;
     }
     std::string png;

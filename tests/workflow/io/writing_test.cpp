@@ -173,6 +173,51 @@ TEST_F(FileOutput, FilesTogetherPutTheFirstBackWhenALaterOneCannotBeReplaced) {
     }
 }
 
+// Regression: links planted at the names of the next temporary files were
+// written through (overwriting their target), and an output that is a link, or
+// a file made read-only, was replaced. Now each planted name is passed by, a
+// link or a read-only output is refused, and a replaced file keeps its mode.
+TEST_F(FileOutput, NeverWritesThroughALinkNorOverAReadOnlyFileAndKeepsTheMode) {
+    std::ofstream(folder + "victim") << "theirs";
+    // the number the next temporary name bears, and the names after it
+    const std::string probe = fs::path(temporaryPathFor(folder + "a")).filename().string();
+    const int next = std::stoi(probe.substr(probe.rfind('-') + 1)) + 1;
+    for (int n = next; n < next + 5; ++n)
+        fs::create_symlink(folder + "victim", folder + ".tintsmith-" +
+                                                  std::to_string(platform::processId()) + "-" +
+                                                  std::to_string(n) + ".tmp");
+    std::ofstream(folder + "private.txt") << "old";
+    fs::permissions(folder + "private.txt", fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(replaceFileContents(folder + "private.txt", "new").done);
+    EXPECT_EQ(read("private.txt"), "new");
+    EXPECT_EQ(fs::status(folder + "private.txt").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(read("victim"), "theirs");
+
+    fs::create_symlink(folder + "victim", folder + "cc_LUT.cube");
+    EXPECT_NE(replaceFileContents(folder + "cc_LUT.cube", "x").reason.find("it is a link"),
+              std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(folder + "cc_LUT.cube"));
+    std::ofstream(folder + "cc_LUT.png") << "kept";
+    fs::permissions(folder + "cc_LUT.png", fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_NE(replaceFilesTogether({{folder + "cc_LUT.png", "x"}, {folder + "b", "y"}})
+                  .outcome.reason.find("read-only"),
+              std::string::npos);
+    EXPECT_EQ(read("cc_LUT.png"), "kept");
+    EXPECT_FALSE(fs::exists(folder + "b"));
+    EXPECT_EQ(read("victim"), "theirs");
+
+    // a corrected photo takes its original's mode
+    Outcome outcome;
+    Temporary photo =
+        writeTemporary(folder + "c.jpg", "c", outcome, systemFiles(), folder + "private.txt");
+    ASSERT_TRUE(outcome.done);
+    EXPECT_EQ(fs::status(photo.path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(removeLeftTemporaries(folder), 5);  // the planted links, and none of theirs
+    EXPECT_EQ(read("victim"), "theirs");
+}
+
 TEST_F(FileOutput, AMissingFolderIsNotOpened) {
     EXPECT_EQ(replaceFileContents(folder + "no/such.txt", "x").reason, "No such file or directory");
 }

@@ -114,20 +114,21 @@ TEST_F(LutPair, AMissingFolderSaysWhy) {
     EXPECT_FALSE(written.cubeTried);
 }
 
-// The PNG follows a lattice of any size; a cube of another size would map
-// colours to the wrong points, so the older one is kept.
-TEST_F(LutPair, ALatticeOfAnotherSizeGivesItsPngButNoCube) {
+// A cube of another size would map colours to the wrong points, and a PNG
+// that follows the lattice beside the older cube would be two LUTs: neither
+// is written (regression: the PNG alone was replaced).
+TEST_F(LutPair, ALatticeOfAnotherSizeWritesNeither) {
     for (const int side : {256, 600}) {
         SCOPED_TRACE(side);
+        std::ofstream(folder + "cc_LUT.png") << "older png";
         std::ofstream(folder + "cc_LUT.cube") << "older cube";
         const LutFilesWritten written = write(positionImage(side, side));
-        EXPECT_TRUE(written.png.done);
-        EXPECT_FALSE(written.cube.done);
-        EXPECT_FALSE(written.cubeTried);
+        EXPECT_FALSE(written.png.done || written.cube.done || written.cubeTried);
+        EXPECT_TRUE(written.latticeRefused);
         EXPECT_NE(written.cube.reason.find(side < 512 ? "smaller than 512 x 512" : "not 512 x 512"),
                   std::string::npos)
             << written.cube.reason;
-        EXPECT_EQ(cv::imread(folder + "cc_LUT.png").rows, side);
+        EXPECT_EQ(readFile(folder + "cc_LUT.png"), "older png");
         EXPECT_EQ(readFile(folder + "cc_LUT.cube"), "older cube");
     }
 }
