@@ -264,8 +264,9 @@ double batchSeconds(const fs::path& input, const fs::path& output,
     return seconds;
 }
 
-// A JPEG file without the APP1 (Exif, XMP) and comment segments of its header:
-// the metadata the batch carries over, which the plain sequence drops.
+// A JPEG file without the JFIF, APP1 (Exif, XMP) and comment segments of its
+// header: the metadata the batch carries over (the JFIF's resolution too),
+// which the plain sequence drops.
 std::string withoutMetadata(const std::string& jpeg) {
     std::string kept = jpeg.substr(0, 2);
     std::size_t pos = 2;
@@ -274,7 +275,8 @@ std::string withoutMetadata(const std::string& jpeg) {
         if (marker == 0xda) break;
         const std::size_t length =
             std::size_t(std::uint8_t(jpeg[pos + 2])) << 8 | std::uint8_t(jpeg[pos + 3]);
-        if (marker != 0xe1 && marker != 0xfe) kept += jpeg.substr(pos, 2 + length);
+        if (marker != 0xe0 && marker != 0xe1 && marker != 0xfe)
+            kept += jpeg.substr(pos, 2 + length);
         pos += 2 + length;
     }
     return kept + jpeg.substr(std::min(pos, jpeg.size()));
@@ -289,7 +291,7 @@ int identicalOutputs(const std::vector<fs::path>& files, const fs::path& plainFo
     for (const fs::path& file : files) {
         const std::string plain = readBytes(plainFolder / file.filename());
         const std::string batch = readBytes(batchFolder / file.filename());
-        if (!plain.empty() && plain == withoutMetadata(batch)) ++same;
+        if (!plain.empty() && withoutMetadata(plain) == withoutMetadata(batch)) ++same;
         const std::string exif("Exif\0\0", 6);
         if (kept && readBytes(file).find(exif) != std::string::npos &&
             batch.find(exif) != std::string::npos)

@@ -205,6 +205,7 @@ cmake -S "$checkout" -B "$checkout/build-windows" "${common_flags[@]}" \
     -DOpenCV_DIR="$prefix" -DOpenCV_STATIC=ON -DTINTSMITH_TESTS=OFF -DTINTSMITH_BENCH=OFF \
     -Dexiv2_DIR="$prefix/lib/cmake/exiv2" \
     -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
+    -DPNG_LIBRARY="$prefix/lib/libpng16.a" -DPNG_PNG_INCLUDE_DIR="$prefix/include" \
     -DCMAKE_EXE_LINKER_FLAGS="-static -s" >/dev/null
 cmake --build "$checkout/build-windows" -j"$jobs" --target tintsmith make_lattice
 echo "== tintsmith.exe: done in $(seconds_since "$start") s; everything in $(seconds_since "$total_start") s"

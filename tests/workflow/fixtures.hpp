@@ -70,6 +70,16 @@ inline std::vector<std::uint8_t> exifSegment(std::uint16_t tag, std::uint16_t ty
     // clang-format on
 }
 
+// An Exif segment whose picture directory (IFD0) names no orientation and whose
+// thumbnail directory (IFD1) names `value`, as some cameras write it.
+inline std::vector<std::uint8_t> thumbnailOrientationSegment(std::uint16_t value) {
+    std::vector<std::uint8_t> segment = exifSegment(0x010f, 2, 0);
+    const std::vector<std::uint8_t> turned = exifSegment(0x0112, 3, value);
+    segment[28] = 26;  // IFD0 links to IFD1, right behind it
+    segment.insert(segment.end(), turned.begin() + 14, turned.end());
+    return segment;
+}
+
 // A LUT image whose pixel at (row, col) encodes its own position.
 inline cv::Mat positionImage(int rows, int cols) {
     cv::Mat image(rows, cols, CV_8UC3);

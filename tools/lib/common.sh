@@ -18,4 +18,5 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${run[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-kBuildPackages=(build-essential cmake pkg-config libopencv-dev libopencv-contrib-dev libexiv2-dev)
+kBuildPackages=(build-essential cmake pkg-config libopencv-dev libopencv-contrib-dev libexiv2-dev
+  libpng-dev libtiff-dev libwebp-dev libopenjp2-7-dev)

@@ -252,13 +252,13 @@ void decodeAndCorrect(Entry& entry, const std::string& format,
 void correctAndStage(Entry& entry, const std::string& format, std::vector<std::uint8_t>& bytes,
                      ImageRead& read, ColourTable& table, PhotoBlock* block) {
     // what the corrected photo keeps of the original, and what it does not
-    const PhotoMetadata metadata = photoMetadata(bytes.data(), bytes.size());
+    const PhotoMetadata& metadata = read.metadata;
     const std::string& profile = metadata.nonSrgbProfile;
     std::string encoded;
     bool inBands = false;
     try {
         // the whole-image way meets any error of a band, and tells it as usual
-        inBands = correctJpegInBands(bytes, format, table, encoded, block);
+        inBands = correctJpegInBands(bytes, read.file.orientation, format, table, encoded, block);
     } catch (...) {
     }
     if (!inBands) {

@@ -7,11 +7,11 @@
 // The bytes are those of imdecode, the correction and imencode with its
 // defaults: OpenCV calls the same libjpeg with the settings written out here,
 // and only the order of the colour channels in libjpeg's buffers differs. A
-// photo stored on its side or mirrored has its corrected bands put straight
-// into their turned places in one whole picture, which is then encoded. A
-// photo for which the bytes cannot be promised (other colour components, an
-// unclear Exif orientation, a warning about damaged data) is declined before
-// anything is written, and goes the whole-image way.
+// photo stored on its side or mirrored (as its record's orientation says) has
+// its corrected bands put straight into their turned places in one whole
+// picture, which is then encoded. A photo for which the bytes cannot be
+// promised (other colour components, a warning about damaged data) is declined
+// before anything is written, and goes the whole-image way.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h wants FILE and size_t declared first
@@ -91,7 +91,7 @@ struct Bands {
     const std::vector<std::uint8_t>* input = nullptr;
     std::vector<std::uint8_t> band;  // kBandRows rows of BGR pixels
     ColourTable* table = nullptr;
-    int orientation = 1;                    // the Exif orientation imdecode applies
+    int orientation = 1;                    // the photo's, as its record holds it
     cv::Mat turned;                         // ...and the whole photo it turns, when not 1
     cv::MatAllocator* allocator = nullptr;  // where `turned` is made
 
@@ -103,24 +103,6 @@ struct Bands {
         jpeg_destroy_compress(&encoder);
     }
 };
-
-// The orientation the whole-image way applies, 1 to 8, from the first Exif
-// segment, wherever it stands (an XMP segment may come before it); 0 when
-// that is unclear, as with an orientation no reader knows or a second Exif
-// segment.
-int orientationOf(const jpeg_decompress_struct& decoder) {
-    int orientation = 1;
-    bool first = true;
-    for (jpeg_saved_marker_ptr marker = decoder.marker_list; marker; marker = marker->next) {
-        if (marker->marker != JPEG_APP0 + 1 || !isExifSegment(marker->data, marker->data_length))
-            continue;
-        const int found = exifOrientation(marker->data, marker->data_length);
-        if (first ? found < 1 || found > 8 : found != 0) return 0;
-        if (first) orientation = found;
-        first = false;
-    }
-    return orientation;
-}
 
 // True when the photo's colours decode as the plain sequence decodes them.
 bool decodesAsImdecode(const jpeg_decompress_struct& decoder) {
@@ -209,12 +191,10 @@ bool runBands(Bands& bands) {
     if (setjmp(bands.failure.jump)) return false;
 
     jpeg_create_decompress(&decoder);
-    jpeg_save_markers(&decoder, JPEG_APP0 + 1, 0xffff);
     jpeg_mem_src(&decoder, bands.input->data(), static_cast<unsigned long>(bands.input->size()));
     if (jpeg_read_header(&decoder, TRUE) != JPEG_HEADER_OK || !decodesAsImdecode(decoder))
         return false;
-    bands.orientation = orientationOf(decoder);
-    if (bands.orientation == 0 || !readyForBands(bands)) return false;
+    if (!readyForBands(bands)) return false;
     decoder.out_color_space = JCS_EXT_BGR;  // as the picture's bytes lie in memory
     jpeg_start_decompress(&decoder);
 
@@ -260,13 +240,15 @@ bool runBands(Bands& bands) {
 
 }  // namespace
 
-bool correctJpegInBands(const std::vector<std::uint8_t>& input, const std::string& outputExtension,
-                        ColourTable& table, std::string& encoded, cv::MatAllocator* allocator) {
+bool correctJpegInBands(const std::vector<std::uint8_t>& input, int orientation,
+                        const std::string& outputExtension, ColourTable& table,
+                        std::string& encoded, cv::MatAllocator* allocator) {
     if (input.size() > std::numeric_limits<unsigned long>::max() || !writtenAsJpeg(outputExtension))
         return false;
     std::string bytes;
     Bands bands;
     bands.input = &input;
+    bands.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
     bands.table = &table;
     bands.allocator = allocator;
     bands.destination.bytes = &bytes;

@@ -1,5 +1,5 @@
 // Numbers in files, for the io folder's own readers and writers: unsigned
-// integers of either byte order, a JPEG header's segments, and PNG's checksum.
+// integers of either byte order, and PNG's checksum.
 #pragma once
 
 #include <cstddef>
@@ -34,29 +34,6 @@ inline void appendUnsigned(std::string& out, std::uint64_t value, int bytes, boo
 inline void writeUnsigned(std::uint8_t* at, std::uint64_t value, int bytes, bool bigEndian) {
     for (int i = 0; i < bytes; ++i)
         at[bigEndian ? bytes - 1 - i : i] = std::uint8_t(value >> (8 * i));
-}
-
-// Calls `visit(marker, data)` for each segment of a JPEG's header, up to its
-// first scan.
-template <class Visit>
-void eachJpegSegment(const std::uint8_t* b, std::size_t n, Visit visit) {
-    for (std::size_t pos = 2; pos + 4 <= n;) {
-        if (b[pos] != 0xff) {  // stray bytes, skipped as the decoder skips them
-            ++pos;
-            continue;
-        }
-        const int marker = b[pos + 1];
-        if (marker == 0xff || marker == 0x01 || marker == 0x00 ||
-            (marker >= 0xd0 && marker <= 0xd7)) {
-            pos += marker == 0xff ? 1 : 2;
-            continue;
-        }
-        if (marker == 0xda || marker == 0xd9) return;
-        const std::size_t length = std::size_t(bigEndian16(b + pos + 2));
-        if (length < 2 || pos + 2 + length > n) return;
-        visit(marker, std::string(reinterpret_cast<const char*>(b + pos + 4), length - 2));
-        pos += 2 + length;
-    }
 }
 
 // PNG's CRC-32 (that of zlib) of `size` bytes.

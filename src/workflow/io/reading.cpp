@@ -1,25 +1,17 @@
-// Reading a picture whole, or not at all, and the Exif orientation, which
-// shares the byte readers.
-// Sections: checks of a whole file · Exif · the file read · the picture decoded.
+// Reading a picture whole, or not at all, turned by the one orientation its
+// record holds.
+// Sections: orientation · the file read · the picture decoded.
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>  // jpeglib.h wants FILE and size_t declared first
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <new>
 #include <system_error>
 
-#include <jerror.h>
-#include <jpeglib.h>
-#include <zlib.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "platform/platform.hpp"
-#include "workflow/io/bytes.hpp"
-#include "workflow/io/io.hpp"
+#include "workflow/io/formats.hpp"
 
 namespace tintsmith {
 namespace {
@@ -48,134 +40,7 @@ std::string megabytes(std::uint64_t bytes) {
     return std::to_string((bytes + 500000) / 1000000) + " MB";
 }
 
-// --- Checks of a whole file --------------------------------------------------
-
-// Walks a PNG's chunks to its end chunk. A critical chunk (its name begins in
-// upper case) must match its checksum; an ancillary one the decoder drops when
-// it does not, so its picture is whole all the same.
-std::string pngDamage(const std::uint8_t* b, std::size_t n) {
-    std::size_t pos = 8;
-    bool data = false;
-    while (pos + 12 <= n) {
-        const std::size_t length = bigEndian32(b + pos);
-        if (length > n - pos - 12) break;
-        const std::uint8_t* type = b + pos + 4;
-        const bool critical = (type[0] & 0x20) == 0;
-        if (critical && crc32(type, length + 4) != bigEndian32(type + 4 + length))
-            return "is damaged (a checksum does not match)";
-        if (std::memcmp(type, "IDAT", 4) == 0) data = true;
-        if (std::memcmp(type, "IEND", 4) == 0) return data ? "" : "holds no picture";
-        pos += length + 12;
-    }
-    return "is cut short (an unfinished copy?)";
-}
-
-// libjpeg reports an error by calling error_exit, which must not return: it
-// jumps back to the check. Warnings are sorted as they come.
-struct JpegCheck {
-    jpeg_decompress_struct decoder{};
-    jpeg_error_mgr manager{};
-    std::jmp_buf jump{};
-    bool scanning = false;  // the header is read: warnings now concern the pixels
-    bool endMissing = false;
-    bool dataMissing = false;
-    char damage[JMSG_LENGTH_MAX] = {};  // the first other warning about the pixels, or the error
-};
-
-[[noreturn]] void checkFailed(j_common_ptr info) {
-    auto* check = reinterpret_cast<JpegCheck*>(info->client_data);
-    check->manager.format_message(info, check->damage);
-    std::longjmp(check->jump, 1);
-}
-
-void checkWarning(j_common_ptr info, int level) {
-    auto* check = reinterpret_cast<JpegCheck*>(info->client_data);
-    if (level >= 0) return;  // trace messages
-    const int code = check->manager.msg_code;
-    if (code == JWRN_JPEG_EOF)
-        check->endMissing = true;  // the source ran out; whether pixels did is told apart
-    else if (code == JWRN_HIT_MARKER)
-        check->dataMissing = true;  // a scan ended before its last pixel
-    else if (check->scanning && check->damage[0] == 0)
-        // stray bytes between the header's segments are skipped harmlessly;
-        // any warning once the pixels are read means pixels made up
-        check->manager.format_message(info, check->damage);
-}
-
-// Decodes the picture at an eighth of its size, which reads every coded bit but
-// spares the rest of the work. Holds no object with a destructor, so that
-// libjpeg may jump out of it; false when the decoder gave up.
-bool decodeForDamage(JpegCheck& check, const std::vector<std::uint8_t>& bytes, bool& complete) {
-    jpeg_decompress_struct& decoder = check.decoder;
-    decoder.err = jpeg_std_error(&check.manager);
-    decoder.client_data = &check;
-    check.manager.error_exit = checkFailed;
-    check.manager.emit_message = checkWarning;
-    if (setjmp(check.jump)) return false;
-    jpeg_create_decompress(&decoder);  // keeps err and client_data
-    jpeg_mem_src(&decoder, bytes.data(), static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&decoder, TRUE);
-    check.scanning = true;
-    decoder.scale_num = 1;
-    decoder.scale_denom = 8;
-    decoder.dct_method = JDCT_IFAST;
-    decoder.do_fancy_upsampling = FALSE;
-    if (decoder.jpeg_color_space == JCS_YCbCr || decoder.jpeg_color_space == JCS_GRAYSCALE)
-        decoder.out_color_space = JCS_GRAYSCALE;
-    jpeg_start_decompress(&decoder);
-    JSAMPARRAY row = (*decoder.mem->alloc_sarray)(
-        reinterpret_cast<j_common_ptr>(&decoder), JPOOL_IMAGE,
-        decoder.output_width * JDIMENSION(decoder.output_components), 1);
-    while (decoder.output_scanline < decoder.output_height)
-        if (jpeg_read_scanlines(&decoder, row, 1) == 0) break;
-    complete = decoder.output_scanline == decoder.output_height && !check.dataMissing;
-    // a progressive file that ends early may end between two scans: then some
-    // coefficient lacks its last refinement
-    if (complete && check.endMissing && decoder.progressive_mode && decoder.coef_bits)
-        for (int c = 0; c < decoder.num_components; ++c)
-            for (int k = 0; k < DCTSIZE2; ++k)
-                if (decoder.coef_bits[c][k] != 0) complete = false;
-    if (complete) jpeg_finish_decompress(&decoder);
-    return true;
-}
-
-// Why a JPEG's pixels cannot all be decoded; "" when they can. A file that
-// lacks only its end marker is whole (`endMissing` then tells); so is one with
-// stray bytes between its header's segments, which the decoder skips.
-std::string jpegDamage(const std::vector<std::uint8_t>& bytes, bool& endMissing) {
-    if (bytes.size() > std::numeric_limits<unsigned long>::max()) return "is too large";
-    JpegCheck check;
-    bool complete = false;
-    const bool decoded = decodeForDamage(check, bytes, complete);
-    jpeg_destroy_decompress(&check.decoder);
-    endMissing = check.endMissing;
-    if (!decoded) return std::string("is damaged (") + check.damage + ")";
-    if (!complete) return "is cut short (an unfinished copy?)";
-    return check.damage[0] == 0 ? "" : std::string("is damaged (") + check.damage + ")";
-}
-
-// --- Exif --------------------------------------------------------------------
-
-// Where a JPEG's Exif lies: whether it is its first APP1 segment (the only one
-// OpenCV looks at) and the orientation it asks for (as exifOrientation).
-struct JpegExif {
-    bool found = false;
-    bool first = false;
-    int orientation = 1;
-};
-
-JpegExif findJpegExif(const std::vector<std::uint8_t>& bytes) {
-    JpegExif exif;
-    bool app1Seen = false;
-    eachJpegSegment(bytes.data(), bytes.size(), [&](int marker, const std::string& segment) {
-        if (marker != 0xe1 || exif.found) return;
-        const auto* data = reinterpret_cast<const std::uint8_t*>(segment.data());
-        if (isExifSegment(data, segment.size()))
-            exif = {true, !app1Seen, exifOrientation(data, segment.size())};
-        app1Seen = true;
-    });
-    return exif;
-}
+// --- Orientation -------------------------------------------------------------
 
 // Turns a decoded picture as Exif orientation `orientation` (2 to 8) asks.
 void applyOrientation(cv::Mat& image, int orientation) {
@@ -194,47 +59,6 @@ void swapRedAndBlue(cv::Mat& image) {
 }
 
 }  // namespace
-
-std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
-    return std::uint32_t(::crc32_z(0, data, size));
-}
-
-bool isExifSegment(const std::uint8_t* data, std::size_t size) {
-    static const std::uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
-    return size >= sizeof kExif && std::equal(kExif, kExif + sizeof kExif, data);
-}
-
-int exifOrientation(const std::uint8_t* data, std::size_t size) {
-    constexpr std::size_t kTiff = 6;
-    if (size < kTiff + 8 || !isExifSegment(data, size)) return 0;
-    const std::uint8_t* tiff = data + kTiff;
-    const std::size_t length = size - kTiff;
-    const bool big = tiff[0] == 'M' && tiff[1] == 'M';
-    if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 0;
-    if (readUnsigned(tiff + 2, 2, big) != 42) return 0;
-    // the picture's directory and the thumbnail's after it: a reader may take
-    // an orientation from either, so they must not disagree
-    int orientation = 0;
-    std::size_t directory = std::size_t(readUnsigned(tiff + 4, 4, big));
-    for (int ifd = 0; ifd < 2 && directory != 0; ++ifd) {
-        if (directory > length - 2) return 0;
-        const std::size_t entries = std::size_t(readUnsigned(tiff + directory, 2, big));
-        if (entries > (length - directory - 2) / 12) return 0;
-        for (std::size_t i = 0; i < entries; ++i) {
-            const std::uint8_t* entry = tiff + directory + 2 + 12 * i;
-            if (readUnsigned(entry, 2, big) != 0x0112) continue;
-            // one SHORT, held in the first two bytes of the value field
-            const int value = int(readUnsigned(entry + 8, 2, big));
-            if (readUnsigned(entry + 2, 2, big) != 3 || readUnsigned(entry + 4, 4, big) != 1 ||
-                (orientation != 0 && value != orientation))
-                return 0;
-            orientation = value;
-        }
-        const std::size_t next = directory + 2 + 12 * entries;
-        directory = next + 4 <= length ? std::size_t(readUnsigned(tiff + next, 4, big)) : 0;
-    }
-    return orientation == 0 ? 1 : orientation;
-}
 
 // --- The file read -----------------------------------------------------------
 
@@ -312,9 +136,8 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
                           " format, which this build of Tintsmith does not read: save it as "
                           "JPEG or PNG to have it corrected");
     const std::string what = "the " + sniffed.format + " file ";
-    if (!sniffed.damage.empty()) return refuse(ReadProblem::Damaged, what + sniffed.damage);
 
-    // its size, before it is read whole
+    // its size, before it is read whole; one too large is told so, whole or not
     const std::size_t pixels = std::size_t(sniffed.width) * std::size_t(sniffed.height);
     if (pixels > maxPixels)
         return refuse(ReadProblem::TooLarge, "it is " + std::to_string(sniffed.width) + " x " +
@@ -322,6 +145,7 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
                                                  megapixels(pixels) +
                                                  "), more than this machine can handle (at most " +
                                                  megapixels(maxPixels) + ")");
+    if (!sniffed.damage.empty()) return refuse(ReadProblem::Damaged, what + sniffed.damage);
     const std::uint64_t mostBytes =
         std::min<std::uint64_t>(std::uint64_t(maxPixels) * kPeakBytesPerPixel,
                                 pixels * kMostFileBytesPerPixel + kMostFileBytesBesides);
@@ -350,6 +174,9 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
         const std::string damage = pngDamage(bytes.data(), bytes.size());
         if (!damage.empty()) return refuse(ReadProblem::Damaged, what + damage);
     }
+    // the orientation too is the metadata's, wherever in the file it stands
+    read.metadata = photoMetadata(bytes.data(), bytes.size());
+    read.file.orientation = read.metadata.orientation;
     return read;
 }
 
@@ -357,17 +184,20 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
 
 void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
                       cv::MatAllocator* allocator) {
-    if (read.file.kind != FileKind::Picture) read.file = sniffBytes("", bytes.data(), bytes.size());
+    if (read.file.kind != FileKind::Picture) {
+        read.file = sniffBytes("", bytes.data(), bytes.size());
+        read.metadata = photoMetadata(bytes.data(), bytes.size());
+        read.file.orientation = read.metadata.orientation;
+    }
     const FileSniff& file = read.file;
     auto refuse = [&](ReadProblem problem, std::string reason) {
         read.image.release();
         read.problem = problem;
         read.outcome = failed(std::move(reason));
     };
-    // OpenCV reads a JPEG's orientation from its first APP1 segment only;
-    // one behind another (XMP) is applied here
-    int flags = cv::IMREAD_COLOR;
-    int turn = 1;
+    // the orientation is the record's, decided once for both decode paths:
+    // OpenCV's own turning (its first APP1 segment's, IFD1's too) is left out
+    const int flags = cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
     const std::vector<std::uint8_t>* whole = &bytes;
     std::vector<std::uint8_t> ended;  // a JPEG that lacks only its end marker, given one
     if (file.format == "JPEG") {
@@ -385,16 +215,14 @@ void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
             return refuse(ReadProblem::TooLarge, kNoMemory);
         }
         if (!damage.empty()) return refuse(ReadProblem::Damaged, "the JPEG file " + damage);
-        const JpegExif exif = findJpegExif(bytes);
-        if (exif.found && !exif.first) {
-            flags |= cv::IMREAD_IGNORE_ORIENTATION;
-            turn = exif.orientation;
-        }
     }
+    // OpenCV's TIFF decoder turns the pixels by the tag the record holds itself,
+    // whatever the flags
+    const int turn = file.format == "TIFF" ? 1 : file.orientation;
     try {
         read.image.allocator = allocator;  // the decoder makes the picture in this Mat
         read.image = cv::imdecode(*whole, flags, &read.image);
-        if (!read.image.empty() && turn >= 2 && turn <= 8) applyOrientation(read.image, turn);
+        if (!read.image.empty()) applyOrientation(read.image, turn);
         if (!read.image.empty() && file.format == "PAM") swapRedAndBlue(read.image);
     } catch (const cv::Exception& error) {
         if (error.code == cv::Error::StsNoMem) return refuse(ReadProblem::TooLarge, kNoMemory);

@@ -7,11 +7,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include "platform/platform.hpp"
 #include "workflow/io/io.hpp"
+#include "workflow/io/writing.hpp"
 
 namespace tintsmith {
 namespace {
@@ -499,36 +497,6 @@ int removeLeftTemporaries(const std::string& anyFolder) {
         if (lock.taken() && fs::remove(it->path(), ignored)) ++removed;
     }
     return removed;
-}
-
-Outcome encodeImage(const std::string& path, const cv::Mat& image, std::string& bytes,
-                    const std::string& extension, const std::vector<int>& parameters) {
-    const std::string format = extension.empty() ? lowercaseExtension(path) : extension;
-    const std::string problem = colourFormatProblem(path, format);
-    if (!problem.empty()) return failed(problem);
-    std::vector<std::uint8_t> encoded;
-    bool encodedOk = false;
-    try {
-        // OpenCV writes a PAM's samples in its own BGR order, where readers expect RGB
-        cv::Mat pixels = image;
-        if (format == ".pam" && image.type() == CV_8UC3)
-            cv::cvtColor(image, pixels, cv::COLOR_BGR2RGB);
-        encodedOk = !pixels.empty() && cv::imencode(format, pixels, encoded, parameters);
-    } catch (const cv::Exception&) {
-        encodedOk = false;
-    }
-    if (!encodedOk)
-        return failed("the " + std::to_string(image.cols) + " x " + std::to_string(image.rows) +
-                      " picture could not be encoded as " + format +
-                      " (the format may not allow that size)");
-    bytes.assign(encoded.begin(), encoded.end());
-    return {};
-}
-
-Outcome writeImageFile(const std::string& path, const cv::Mat& image) {
-    std::string bytes;
-    const Outcome encoded = encodeImage(path, image, bytes);
-    return encoded.done ? replaceFileContents(path, bytes) : encoded;
 }
 
 }  // namespace tintsmith

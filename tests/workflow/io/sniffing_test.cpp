@@ -64,6 +64,25 @@ Bytes os2Bitmap(int width, int height) {
     return b;
 }
 
+// The JPEG with its Huffman tables moved before its frame header, as some
+// cameras and editors write them.
+Bytes tablesFirst(Bytes jpeg) {
+    Bytes tables;
+    std::size_t frame = 0;
+    for (std::size_t pos = 2; pos + 4 <= jpeg.size() && jpeg[pos + 1] != 0xda;) {
+        const std::size_t length = std::size_t(jpeg[pos + 2] << 8 | jpeg[pos + 3]) + 2;
+        if (jpeg[pos + 1] == 0xc0) frame = pos;
+        if (jpeg[pos + 1] != 0xc4) {
+            pos += length;
+            continue;
+        }
+        tables.insert(tables.end(), jpeg.begin() + long(pos), jpeg.begin() + long(pos + length));
+        jpeg.erase(jpeg.begin() + long(pos), jpeg.begin() + long(pos + length));
+    }
+    jpeg.insert(jpeg.begin() + long(frame), tables.begin(), tables.end());
+    return jpeg;
+}
+
 TEST(Sniffing, PicturesAreToldWithTheirSizeFromTheHeader) {
     Bytes jpeg = encoded(".jpg", 321, 123);
     // an Exif block of 64 KiB before the frame: the size lies past the first bytes read
@@ -79,6 +98,8 @@ TEST(Sniffing, PicturesAreToldWithTheirSizeFromTheHeader) {
         int width, height;
     } cases[] = {
         {"a.jpg", jpeg, "JPEG", ".jpg", 321, 123},
+        // regression: a table was taken for the frame, 1281 x 1, slipping the size guard
+        {"tables first.jpg", tablesFirst(encoded(".jpg", 322, 124)), "JPEG", ".jpg", 322, 124},
         {"a.png", encoded(".png", 40, 30), "PNG", ".png", 40, 30},
         {"a.bmp", encoded(".bmp", 41, 31), "BMP", ".bmp", 41, 31},
         // regression: the 12-byte header was read as 32-bit sizes, 49 million megapixels
