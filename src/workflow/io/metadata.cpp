@@ -135,6 +135,24 @@ std::size_t jfifDensityAt(const std::uint8_t* data, std::size_t size) {
     return jfif ? 13 : 0;
 }
 
+// Calls `visit(marker, data)` for each segment of a JPEG's header, up to its
+// first scan.
+template <class Visit>
+void eachJpegSegment(const std::uint8_t* b, std::size_t n, Visit visit) {
+    for (std::size_t pos = 2; pos + 4 <= n;) {
+        const int marker = b[pos + 1];
+        if (b[pos] != 0xff || marker == 0xff || marker == 0x00) {  // stray bytes or fill
+            ++pos;
+            continue;
+        }
+        if (marker == 0xda || marker == 0xd9) return;
+        const std::size_t length = std::size_t(bigEndian16(b + pos + 2));
+        if (length < 2 || pos + 2 + length > n) return;
+        visit(marker, std::string(reinterpret_cast<const char*>(b + pos + 4), length - 2));
+        pos += 2 + length;
+    }
+}
+
 // Calls `visit(type, data)` for each chunk of a PNG before its pixels.
 template <class Visit>
 void eachPngHeaderChunk(const std::uint8_t* b, std::size_t n, Visit visit) {

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <tiffio.h>
 #include <zlib.h>
 #include <opencv2/imgcodecs.hpp>
 
@@ -266,29 +265,6 @@ TEST(MetadataProfile, AColourProfileOtherThanSrgbIsNamed) {
     Bytes plain;
     ASSERT_TRUE(cv::imencode(".jpg", cv::Mat(4, 6, CV_8UC3), plain));
     EXPECT_EQ(judged(plain), "");
-}
-
-// Regression: the profile of a TIFF as libtiff writes it, its directory after
-// the pixels, went untold when the pixels filled more than the first MiB.
-TEST_F(Metadata, ATiffsProfileIsToldWhereverItsDirectoryStands) {
-    const std::string path = folder + "scan.tif";
-    const std::string icc = profile("RGB ", kAdobe, "Adobe RGB (1998)");
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    ASSERT_NE(tiff, nullptr);
-    const std::uint32_t width = 1000, height = 400;  // 1.2 MB of pixels before the directory
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_ICCPROFILE, std::uint32_t(icc.size()), icc.data());
-    std::vector<std::uint8_t> row(width * 3, 128);
-    for (std::uint32_t y = 0; y < height; ++y) ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), y), 1);
-    TIFFClose(tiff);
-    const Bytes bytes = readAll(path);
-    ASSERT_GT(bytes.size(), std::size_t(1) << 20);
-    EXPECT_EQ(nonSrgbProfile(bytes.data(), bytes.size()), "Adobe RGB (1998)");
 }
 
 }  // namespace
