@@ -18,7 +18,7 @@ namespace tintsmith {
 // The first bytes of a file are read once and kept; any others are fetched.
 constexpr std::size_t kHeadBytes = 64 * 1024;
 
-// What a file shorter than its header says is.
+// What a file that ends before its header or its picture data does is.
 constexpr char kCutShort[] = "is cut short (an unfinished copy?)";
 
 // A file's first bytes, kept, and a window onto the rest, so that walking a

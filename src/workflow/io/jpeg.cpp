@@ -223,7 +223,7 @@ std::string jpegDamage(const std::vector<std::uint8_t>& bytes, bool& endMissing)
     if (!decoded) return std::string("is damaged (") + check.damage + ")";
     if (complete && check.damage[0] == 0) return "";
     // short only when the source ran out; a full-length file lacks data in its middle
-    if (check.cutShort) return "is cut short (an unfinished copy?)";
+    if (check.cutShort) return kCutShort;
     return std::string("is damaged (") +
            (check.damage[0] == 0 ? "its picture data end early" : check.damage) + ")";
 }

@@ -91,6 +91,6 @@ std::string pngDamage(const std::uint8_t* b, std::size_t n) {
         if (std::memcmp(type, "IEND", 4) == 0) return data ? "" : "holds no picture";
         pos += length + 12;
     }
-    return "is cut short (an unfinished copy?)";
+    return kCutShort;
 }
 }  // namespace tintsmith
