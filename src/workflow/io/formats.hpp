@@ -57,10 +57,12 @@ void setSize(FileSniff& sniff, std::uint64_t width, std::uint64_t height);
 
 // --- One reader per format ---------------------------------------------------
 // Each is handed a file whose signature is its format's, and fills `sniff`.
+// Where the build lacks TIFF's, WebP's or JPEG 2000's library, its reader only
+// names the format, which is then told as one this build does not read.
 
 void readJpegHeader(const Source& source, FileSniff& sniff);
 void readPngHeader(const Source& source, FileSniff& sniff);
-void readTiffHeader(const Source& source, FileSniff& sniff);  // where libtiff is built in
+void readTiffHeader(const Source& source, FileSniff& sniff);
 void readWebpHeader(const Source& source, FileSniff& sniff);
 void readJpeg2000Header(const Source& source, FileSniff& sniff, bool boxes);
 // the formats OpenCV decodes with its own code

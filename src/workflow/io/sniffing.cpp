@@ -80,6 +80,24 @@ void setSize(FileSniff& sniff, std::uint64_t width, std::uint64_t height) {
     sniff.height = int(height);
 }
 
+// The formats read through a library the build may lack; without it, named
+// only, so that they are told as formats this build does not read.
+#ifndef TINTSMITH_HAVE_TIFF
+void readTiffHeader(const Source&, FileSniff& sniff) {
+    picture(sniff, "TIFF", ".tif");
+}
+#endif
+#ifndef TINTSMITH_HAVE_WEBP
+void readWebpHeader(const Source&, FileSniff& sniff) {
+    picture(sniff, "WebP", ".webp");
+}
+#endif
+#ifndef TINTSMITH_HAVE_OPENJPEG
+void readJpeg2000Header(const Source&, FileSniff& sniff, bool) {
+    picture(sniff, "JPEG 2000", ".jp2");
+}
+#endif
+
 namespace {
 
 // --- Everything else ---------------------------------------------------------
@@ -131,35 +149,6 @@ bool videoByName(const std::string& name) {
                           "mxf", "ogv",  "r3d", "ts",  "vob",  "webm", "wmv"});
 }
 
-// The formats read through a library the build may lack; without it, named
-// only, so that they are told as formats this build does not read.
-void readTiff(const Source& b, FileSniff& sniff) {
-#ifdef TINTSMITH_HAVE_TIFF
-    readTiffHeader(b, sniff);
-#else
-    (void)b;
-    picture(sniff, "TIFF", ".tif");
-#endif
-}
-
-void readWebp(const Source& b, FileSniff& sniff) {
-#ifdef TINTSMITH_HAVE_WEBP
-    readWebpHeader(b, sniff);
-#else
-    (void)b;
-    picture(sniff, "WebP", ".webp");
-#endif
-}
-
-void readJpeg2000(const Source& b, FileSniff& sniff, bool boxes) {
-#ifdef TINTSMITH_HAVE_OPENJPEG
-    readJpeg2000Header(b, sniff, boxes);
-#else
-    (void)b, (void)boxes;
-    picture(sniff, "JPEG 2000", ".jp2");
-#endif
-}
-
 std::string upperExtension(const std::string& name) {
     std::string extension = extensionOf(name);
     for (char& c : extension)
@@ -199,17 +188,17 @@ FileSniff sniffFile(const std::string& name, std::uint64_t fileSize, const ReadA
         readBmpHeader(b, sniff);
     else if ((b.starts("II") || b.starts("MM")) && h.size() >= 16 &&
              (b.headNumber(2, 2, h[0] == 'M') == 42 || b.headNumber(2, 2, h[0] == 'M') == 43))
-        b.starts("CR", 8) ? other(sniff, FileKind::Raw, "CR2") : readTiff(b, sniff);
+        b.starts("CR", 8) ? other(sniff, FileKind::Raw, "CR2") : readTiffHeader(b, sniff);
     else if (b.starts("RIFF") && b.starts("WEBP", 8))
-        readWebp(b, sniff);
+        readWebpHeader(b, sniff);
     else if (netpbm())
         readNetpbmHeader(b, sniff);
     else if (b.startsBytes({0x59, 0xa6, 0x6a, 0x95}))
         readSunRasterHeader(b, sniff);
     else if (b.startsBytes({0xff, 0x4f, 0xff, 0x51}))
-        readJpeg2000(b, sniff, false);
+        readJpeg2000Header(b, sniff, false);
     else if (b.startsBytes({0, 0, 0, 0x0c, 'j', 'P', ' ', ' ', 0x0d, 0x0a, 0x87, 0x0a}))
-        readJpeg2000(b, sniff, true);
+        readJpeg2000Header(b, sniff, true);
     else if (b.starts("#?RADIANCE") || b.starts("#?RGBE"))
         readRadianceHeader(b, sniff);
     // pictures it does not read
