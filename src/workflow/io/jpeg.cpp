@@ -15,6 +15,16 @@
 namespace tintsmith {
 namespace {
 
+// Sends libjpeg's errors to `failed` (which jumps back, never returning) and
+// its warnings to `warned`, with `owner` at hand in client_data.
+void routeMessages(jpeg_decompress_struct& decoder, jpeg_error_mgr& manager, void* owner,
+                   void (*failed)(j_common_ptr), void (*warned)(j_common_ptr, int)) {
+    decoder.err = jpeg_std_error(&manager);
+    decoder.client_data = owner;
+    manager.error_exit = failed;
+    manager.emit_message = warned;
+}
+
 // --- The header --------------------------------------------------------------
 
 // A JPEG's header (its segments before the first scan) spans at most this much.
@@ -88,10 +98,7 @@ void skipBytes(j_decompress_ptr info, long count) {
 // libjpeg may jump out of it; false when the decoder gave up.
 bool readHeader(HeaderRead& read, FileSniff& sniff) {
     jpeg_decompress_struct& decoder = read.decoder;
-    decoder.err = jpeg_std_error(&read.manager);
-    decoder.client_data = &read;
-    read.manager.error_exit = headerFailed;
-    read.manager.emit_message = quiet;
+    routeMessages(decoder, read.manager, &read, headerFailed, quiet);
     if (setjmp(read.jump)) return false;
     jpeg_create_decompress(&decoder);  // keeps err and client_data
     read.source.init_source = startSource;
@@ -157,10 +164,7 @@ void checkWarning(j_common_ptr info, int level) {
 // libjpeg may jump out of it; false when the decoder gave up.
 bool decodeForDamage(JpegCheck& check, const std::vector<std::uint8_t>& bytes, bool& complete) {
     jpeg_decompress_struct& decoder = check.decoder;
-    decoder.err = jpeg_std_error(&check.manager);
-    decoder.client_data = &check;
-    check.manager.error_exit = checkFailed;
-    check.manager.emit_message = checkWarning;
+    routeMessages(decoder, check.manager, &check, checkFailed, checkWarning);
     if (setjmp(check.jump)) return false;
     jpeg_create_decompress(&decoder);  // keeps err and client_data
     jpeg_mem_src(&decoder, bytes.data(), static_cast<unsigned long>(bytes.size()));
