@@ -58,6 +58,13 @@ void swapRedAndBlue(cv::Mat& image) {
     }
 }
 
+// The metadata a corrected copy carries, and with it the orientation, which is
+// the metadata's wherever in the file it stands.
+void takeMetadata(const std::vector<std::uint8_t>& bytes, ImageRead& read) {
+    read.metadata = photoMetadata(bytes.data(), bytes.size());
+    read.file.orientation = read.metadata.orientation;
+}
+
 }  // namespace
 
 // --- The file read -----------------------------------------------------------
@@ -174,9 +181,7 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
         const std::string damage = pngDamage(bytes.data(), bytes.size());
         if (!damage.empty()) return refuse(ReadProblem::Damaged, what + damage);
     }
-    // the orientation too is the metadata's, wherever in the file it stands
-    read.metadata = photoMetadata(bytes.data(), bytes.size());
-    read.file.orientation = read.metadata.orientation;
+    takeMetadata(bytes, read);
     return read;
 }
 
@@ -186,8 +191,7 @@ void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
                       cv::MatAllocator* allocator) {
     if (read.file.kind != FileKind::Picture) {
         read.file = sniffBytes("", bytes.data(), bytes.size());
-        read.metadata = photoMetadata(bytes.data(), bytes.size());
-        read.file.orientation = read.metadata.orientation;
+        takeMetadata(bytes, read);
     }
     const FileSniff& file = read.file;
     auto refuse = [&](ReadProblem problem, std::string reason) {
