@@ -55,6 +55,9 @@ void picture(FileSniff& sniff, const char* format, const char* extension);
 // Sets the record's size; a size of 0 or past 31 bits is damage.
 void setSize(FileSniff& sniff, std::uint64_t width, std::uint64_t height);
 
+// White space as text headers (PNM, PAM) know it: space, tab, line ends, \v, \f.
+bool asciiSpace(char c);
+
 // --- One reader per format ---------------------------------------------------
 // Each is handed a file whose signature is its format's, and fills `sniff`.
 // Where the build lacks TIFF's, WebP's or JPEG 2000's library, its reader only

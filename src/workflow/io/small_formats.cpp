@@ -7,16 +7,17 @@
 #include "workflow/io/formats.hpp"
 
 namespace tintsmith {
+
+bool asciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
 namespace {
 
 // A header's text (PNM, PAM, Radiance) must lie within its first bytes.
 constexpr std::size_t kTextHeaderBytes = 4096;
 
 // Tokens of a PNM or PAM header: words between white space, '#' comments skipped.
-bool asciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 class TextHeader {
   public:
     explicit TextHeader(const std::vector<std::uint8_t>& head)

@@ -174,11 +174,9 @@ FileSniff sniffFile(const std::string& name, std::uint64_t fileSize, const ReadA
     }
     const Source b(read, fileSize);
     const std::vector<std::uint8_t>& h = b.head();
-    const auto netpbm = [&] {
-        return h.size() >= 3 && h[0] == 'P' &&
-               ((h[1] >= '1' && h[1] <= '7') || h[1] == 'F' || h[1] == 'f') &&
-               std::strchr(" \t\n\r\v\f", h[2]) != nullptr && h[2] != 0;
-    };
+    const bool netpbm = h.size() >= 3 && h[0] == 'P' &&
+                        ((h[1] >= '1' && h[1] <= '7') || h[1] == 'F' || h[1] == 'f') &&
+                        asciiSpace(char(h[2]));
     // pictures Tintsmith reads
     if (b.startsBytes({0xff, 0xd8, 0xff}))
         readJpegHeader(b, sniff);
@@ -191,7 +189,7 @@ FileSniff sniffFile(const std::string& name, std::uint64_t fileSize, const ReadA
         b.starts("CR", 8) ? other(sniff, FileKind::Raw, "CR2") : readTiffHeader(b, sniff);
     else if (b.starts("RIFF") && b.starts("WEBP", 8))
         readWebpHeader(b, sniff);
-    else if (netpbm())
+    else if (netpbm)
         readNetpbmHeader(b, sniff);
     else if (b.startsBytes({0x59, 0xa6, 0x6a, 0x95}))
         readSunRasterHeader(b, sniff);
