@@ -135,8 +135,8 @@ std::size_t jfifDensityAt(const std::uint8_t* data, std::size_t size) {
     return jfif ? 13 : 0;
 }
 
-// Calls `visit(marker, data)` for each segment of a JPEG's header, up to its
-// first scan.
+// Calls `visit(marker, segment, size)` for each segment of a JPEG's header, up
+// to its first scan: the whole segment, its marker and length included, in place.
 template <class Visit>
 void eachJpegSegment(const std::uint8_t* b, std::size_t n, Visit visit) {
     for (std::size_t pos = 2; pos + 4 <= n;) {
@@ -148,7 +148,7 @@ void eachJpegSegment(const std::uint8_t* b, std::size_t n, Visit visit) {
         if (marker == 0xda || marker == 0xd9) return;
         const std::size_t length = std::size_t(bigEndian16(b + pos + 2));
         if (length < 2 || pos + 2 + length > n) return;
-        visit(marker, std::string(reinterpret_cast<const char*>(b + pos + 4), length - 2));
+        visit(marker, b + pos, 2 + length);
         pos += 2 + length;
     }
 }
@@ -187,12 +187,9 @@ bool readBesideExiv2(const std::uint8_t* data, std::size_t size, PhotoMetadata& 
                                std::uint32_t(bigEndian16(data + at + 3))};
     }
     if (size >= 4 && data[0] == 0xff && data[1] == 0xd8) {
-        eachJpegSegment(data, size, [&](int marker, const std::string& segment) {
-            if (marker < kFirstCarriedApp || marker > kLastCarriedApp || marker == kAdobeApp)
-                return;
-            std::string whole = {char(0xff), char(marker)};
-            appendUnsigned(whole, segment.size() + 2, 2, true);
-            metadata.jpegSegments.push_back(whole + segment);
+        eachJpegSegment(data, size, [&](int marker, const std::uint8_t* segment, std::size_t n) {
+            if (marker >= kFirstCarriedApp && marker <= kLastCarriedApp && marker != kAdobeApp)
+                metadata.jpegSegments.emplace_back(reinterpret_cast<const char*>(segment), n);
         });
     }
     if (!isPng(data, size)) return false;
