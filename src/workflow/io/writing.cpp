@@ -489,12 +489,13 @@ int removeLeftTemporaries(const std::string& anyFolder) {
         if (!isTemporaryName(name) ||
             std::find(awaited.begin(), awaited.end(), name) != awaited.end())
             continue;
+        const fs::file_status status = it->symlink_status(ignored);
         // a link under a name of ours is never ours, only a trap: it goes, its target stays
-        if (fs::is_symlink(it->symlink_status(ignored))) {
+        if (fs::is_symlink(status)) {
             if (fs::remove(it->path(), ignored)) ++removed;
             continue;
         }
-        if (!fs::is_regular_file(it->symlink_status(ignored))) continue;
+        if (!fs::is_regular_file(status)) continue;
         // its writer holds the lock until it is renamed; a free one's writer is gone
         const platform::FileLock lock = platform::lockFile(it->path().string());
         if (lock.taken() && fs::remove(it->path(), ignored)) ++removed;
