@@ -70,15 +70,19 @@ std::string passwdHome() {
     return entry && entry->pw_dir ? std::string(entry->pw_dir) : std::string();
 }
 
+// $HOME, else the user's entry's home; "" when neither names one.
+std::string userHome() {
+    const std::string home = environment("HOME");
+    return home.empty() ? passwdHome() : home;
+}
+
 }  // namespace
 
 std::string documentsFolder() {
-    std::string home = environment("HOME");
-    std::string folder = xdgDocuments(home);
-    if (folder.empty() && !home.empty()) folder = home + "/Documents";
+    std::string folder = xdgDocuments(environment("HOME"));
     if (folder.empty()) {
-        std::string entryHome = passwdHome();
-        if (!entryHome.empty()) folder = entryHome + "/Documents";
+        const std::string home = userHome();
+        if (!home.empty()) folder = home + "/Documents";
     }
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     // A path the system cannot open is as good as none.
@@ -87,8 +91,7 @@ std::string documentsFolder() {
 }
 
 std::string plainDocumentsFolder() {
-    std::string home = environment("HOME");
-    if (home.empty()) home = passwdHome();
+    std::string home = userHome();
     while (home.size() > 1 && home.back() == '/') home.pop_back();
     return home.empty() ? std::string() : home + "/Documents";
 }

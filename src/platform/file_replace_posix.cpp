@@ -37,7 +37,6 @@ PathFacts pathFacts(const std::string& path) {
     PathFacts facts;
     struct stat status;
     if (lstat(path.c_str(), &status) != 0) return facts;
-    facts.present = true;
     facts.link = S_ISLNK(status.st_mode);
     facts.folder = S_ISDIR(status.st_mode);
     facts.readOnly = S_ISREG(status.st_mode) && (status.st_mode & 0222) == 0;

@@ -54,7 +54,6 @@ PathFacts pathFacts(const std::string& path) {
     PathFacts facts;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return facts;
-    facts.present = true;
     facts.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     facts.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     facts.readOnly = !facts.folder && (attributes & FILE_ATTRIBUTE_READONLY) != 0;

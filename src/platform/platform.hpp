@@ -37,7 +37,6 @@ std::FILE* createNewFile(const std::string& path);
 // What stands at a path an output is about to replace, as seen without
 // following a link there.
 struct PathFacts {
-    bool present = false;   // something bears the name (a dangling link included)
     bool link = false;      // a symbolic link (or another reparse point on Windows)
     bool folder = false;    // a folder
     bool readOnly = false;  // a file no one may write to (mode without a write bit)

@@ -135,8 +135,8 @@ std::size_t jfifDensityAt(const std::uint8_t* data, std::size_t size) {
     return jfif ? 13 : 0;
 }
 
-// Calls `visit(marker, data)` for each segment of a JPEG's header, up to its
-// first scan.
+// Calls `visit(marker, segment, size)` for each segment of a JPEG's header, up
+// to its first scan: the whole segment, its marker and length included, in place.
 template <class Visit>
 void eachJpegSegment(const std::uint8_t* b, std::size_t n, Visit visit) {
     for (std::size_t pos = 2; pos + 4 <= n;) {
@@ -148,7 +148,7 @@ void eachJpegSegment(const std::uint8_t* b, std::size_t n, Visit visit) {
         if (marker == 0xda || marker == 0xd9) return;
         const std::size_t length = std::size_t(bigEndian16(b + pos + 2));
         if (length < 2 || pos + 2 + length > n) return;
-        visit(marker, std::string(reinterpret_cast<const char*>(b + pos + 4), length - 2));
+        visit(marker, b + pos, 2 + length);
         pos += 2 + length;
     }
 }
@@ -187,12 +187,9 @@ bool readBesideExiv2(const std::uint8_t* data, std::size_t size, PhotoMetadata& 
                                std::uint32_t(bigEndian16(data + at + 3))};
     }
     if (size >= 4 && data[0] == 0xff && data[1] == 0xd8) {
-        eachJpegSegment(data, size, [&](int marker, const std::string& segment) {
-            if (marker < kFirstCarriedApp || marker > kLastCarriedApp || marker == kAdobeApp)
-                return;
-            std::string whole = {char(0xff), char(marker)};
-            appendUnsigned(whole, segment.size() + 2, 2, true);
-            metadata.jpegSegments.push_back(whole + segment);
+        eachJpegSegment(data, size, [&](int marker, const std::uint8_t* segment, std::size_t n) {
+            if (marker >= kFirstCarriedApp && marker <= kLastCarriedApp && marker != kAdobeApp)
+                metadata.jpegSegments.emplace_back(reinterpret_cast<const char*>(segment), n);
         });
     }
     if (!isPng(data, size)) return false;
@@ -234,6 +231,18 @@ double perInch(const Resolution& resolution, std::uint32_t value) {
     }
 }
 
+// True when a resolution is written per inch (as stated, or as a bare ratio),
+// false when per centimetre (stated in metric units).
+bool writtenPerInch(const Resolution& resolution) {
+    return resolution.unit == Resolution::Unit::Inch || resolution.unit == Resolution::Unit::None;
+}
+
+// Pixels per written unit (writtenPerInch's).
+double writtenDensity(const Resolution& resolution, std::uint32_t value) {
+    const double inch = perInch(resolution, value);
+    return writtenPerInch(resolution) ? inch : inch / 2.54;
+}
+
 // The encoded file with what Exiv2 does not write: a JPEG's JFIF density, a
 // PNG's pHYs chunk and text chunks.
 void writeBesideExiv2(std::string& encoded, const PhotoMetadata& metadata) {
@@ -242,13 +251,10 @@ void writeBesideExiv2(std::string& encoded, const PhotoMetadata& metadata) {
     const bool stated = r.x > 0 && r.y > 0;
     if (const std::size_t at = jfifDensityAt(data, encoded.size())) {
         if (!stated) return;
-        // per inch, or per centimetre for a resolution stated in metric units
-        const bool inch = r.unit == Resolution::Unit::Inch || r.unit == Resolution::Unit::None;
         const auto density = [&](std::uint32_t value) {
-            const double d = inch ? perInch(r, value) : perInch(r, value) / 2.54;
-            return std::uint64_t(std::clamp(std::lround(d), 1L, 65535L));
+            return std::uint64_t(std::clamp(std::lround(writtenDensity(r, value)), 1L, 65535L));
         };
-        data[at] = r.unit == Resolution::Unit::None ? 0 : inch ? 1 : 2;
+        data[at] = r.unit == Resolution::Unit::None ? 0 : writtenPerInch(r) ? 1 : 2;
         writeUnsigned(data + at + 1, density(r.x), 2, true);
         writeUnsigned(data + at + 3, density(r.y), 2, true);
     } else if (isPng(data, encoded.size())) {
@@ -432,13 +438,13 @@ std::vector<int> resolutionParameters(const PhotoMetadata& metadata, const std::
     const Resolution& r = metadata.resolution;
     if ((extension != ".tif" && extension != ".tiff") || r.x == 0 || r.y == 0) return {};
     // libtiff's units: 1 none, 2 inch, 3 centimetre
-    const bool inch = r.unit == Resolution::Unit::Inch || r.unit == Resolution::Unit::None;
     const auto value = [&](std::uint32_t v) {
-        return int(std::min(std::lround(inch ? perInch(r, v) : perInch(r, v) / 2.54), 1L << 30));
+        return int(std::min(std::lround(writtenDensity(r, v)), 1L << 30));
     };
-    return {cv::IMWRITE_TIFF_RESUNIT, r.unit == Resolution::Unit::None ? 1 : inch ? 2 : 3,
-            cv::IMWRITE_TIFF_XDPI,    value(r.x),
-            cv::IMWRITE_TIFF_YDPI,    value(r.y)};
+    return {
+        cv::IMWRITE_TIFF_RESUNIT, r.unit == Resolution::Unit::None ? 1 : writtenPerInch(r) ? 2 : 3,
+        cv::IMWRITE_TIFF_XDPI,    value(r.x),
+        cv::IMWRITE_TIFF_YDPI,    value(r.y)};
 }
 
 std::string nonSrgbProfile(const std::uint8_t* data, std::size_t size) {

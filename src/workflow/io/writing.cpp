@@ -267,6 +267,18 @@ void letGo(std::vector<Temporary>& held, const std::string& path) {
         if (temporary.path == path) temporary.lock.release();
 }
 
+// Removes the marker at `path` with the copies of older files it kept, then,
+// when `incoming`, the new files it names that were never put in place: only
+// once no marker names them.
+void removeMarked(const Marker& marker, const std::string& path, bool incoming,
+                  const FileSystem& files) {
+    for (const MarkerEntry& entry : marker.entries)
+        if (isTemporaryName(entry.older)) files.remove(marker.folder + entry.older);
+    files.remove(path);
+    if (!incoming) return;
+    for (const MarkerEntry& entry : marker.entries) files.remove(marker.folder + entry.incoming);
+}
+
 // Takes the replacement the marker at `path` notes from where it stands to its
 // end, forward or back, then removes the marker and what is left of its files.
 // Done when it went forward: all the new files are in place.
@@ -304,12 +316,7 @@ FilesReplaced settle(const Marker& marker, std::string path, std::vector<Tempora
             if (!files.rename(folder + entry.older, file)) settled.mismatched = true;
         }
     }
-    for (const MarkerEntry& entry : marker.entries)
-        if (isTemporaryName(entry.older)) files.remove(folder + entry.older);
-    files.remove(path);
-    // the new files that were never put in place, once no marker names them
-    for (const MarkerEntry& entry : marker.entries)
-        if (back) files.remove(folder + entry.incoming);
+    removeMarked(marker, path, back, files);
     return settled;
 }
 
@@ -441,11 +448,7 @@ std::vector<ReplacementResumed> resumeStoppedReplacements(const std::string& any
         }
         if (overtaken(marker, path)) {
             // a later run wrote these files anew: replaying this would mix its pair
-            for (const MarkerEntry& entry : marker.entries) {
-                files.remove(folder + entry.incoming);
-                if (isTemporaryName(entry.older)) files.remove(folder + entry.older);
-            }
-            files.remove(path);
+            removeMarked(marker, path, true, files);
             continue;
         }
         ReplacementResumed settling;
@@ -486,12 +489,13 @@ int removeLeftTemporaries(const std::string& anyFolder) {
         if (!isTemporaryName(name) ||
             std::find(awaited.begin(), awaited.end(), name) != awaited.end())
             continue;
+        const fs::file_status status = it->symlink_status(ignored);
         // a link under a name of ours is never ours, only a trap: it goes, its target stays
-        if (fs::is_symlink(it->symlink_status(ignored))) {
+        if (fs::is_symlink(status)) {
             if (fs::remove(it->path(), ignored)) ++removed;
             continue;
         }
-        if (!fs::is_regular_file(it->symlink_status(ignored))) continue;
+        if (!fs::is_regular_file(status)) continue;
         // its writer holds the lock until it is renamed; a free one's writer is gone
         const platform::FileLock lock = platform::lockFile(it->path().string());
         if (lock.taken() && fs::remove(it->path(), ignored)) ++removed;
