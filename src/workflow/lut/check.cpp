@@ -87,6 +87,8 @@ struct ChartLayout {
     int columns = 6;
     int rows = 4;
     bool byColumn = false;
+    int columnOf(int i) const { return byColumn ? i / rows : i % columns; }
+    int rowOf(int i) const { return byColumn ? i % rows : i / columns; }
 };
 
 ChartLayout layoutOf(cv::mcc::TYPECHART detectorType, int patches) {
@@ -146,9 +148,8 @@ double labChroma(const cv::Vec3d& lab) {
 // The patch by its chart's name, else by its row and column.
 std::string patchLabel(const LutCheckInput& input, const ChartLayout& layout, int i) {
     if (i < int(input.names.size())) return input.names[std::size_t(i)];
-    const int column = layout.byColumn ? i / layout.rows : i % layout.columns;
-    const int row = layout.byColumn ? i % layout.rows : i / layout.columns;
-    return "row " + std::to_string(row + 1) + " column " + std::to_string(column + 1);
+    return "row " + std::to_string(layout.rowOf(i) + 1) + " column " +
+           std::to_string(layout.columnOf(i) + 1);
 }
 
 // Which way the patch is off after the cube: its largest part of lightness,
@@ -505,20 +506,15 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
                     kLeftOut, 2);
 
     // the tiles, in the chart's rows
-    for (int i = 0; i < count; ++i) {
-        int column = layout.byColumn ? i / layout.rows : i % layout.columns;
-        int row = layout.byColumn ? i % layout.rows : i / layout.columns;
-        cv::Rect cell(kMargin + column * cellWidth, tilesTop + row * cellHeight, cellWidth,
-                      cellHeight - 10);
-        drawTile(picture, cell, i + 1, patches[std::size_t(i)], tileScale, lineHeight);
-    }
+    const auto cellOf = [&](int i) {
+        return cv::Rect(kMargin + layout.columnOf(i) * cellWidth,
+                        tilesTop + layout.rowOf(i) * cellHeight, cellWidth, cellHeight - 10);
+    };
+    for (int i = 0; i < count; ++i)
+        drawTile(picture, cellOf(i), i + 1, patches[std::size_t(i)], tileScale, lineHeight);
     // the worst patches of a warning, framed and numbered as the heading names them
     for (std::size_t k = 0; !verdict.good() && k < verdict.worst.size(); ++k) {
-        const int i = verdict.worst[k];
-        const int column = layout.byColumn ? i / layout.rows : i % layout.columns;
-        const int row = layout.byColumn ? i % layout.rows : i / layout.columns;
-        const cv::Rect cell(kMargin + column * cellWidth, tilesTop + row * cellHeight, cellWidth,
-                            cellHeight - 10);
+        const cv::Rect cell = cellOf(verdict.worst[k]);
         cv::rectangle(picture, cell, kPoor, 3);
         const std::string mark = "worst " + std::to_string(k + 1);
         int baseline = 0;
