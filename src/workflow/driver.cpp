@@ -434,17 +434,6 @@ bool toldInputs(const WorkingPaths& paths) {
     return true;
 }
 
-// The shorter side of a found chart's box, in pixels.
-double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker) {
-    const std::vector<cv::Point2f> box = checker->getBox();
-    double side = 0;
-    for (std::size_t i = 0; i < box.size(); ++i) {
-        const double length = cv::norm(box[i] - box[(i + 1) % box.size()]);
-        side = i == 0 ? length : std::min(side, length);
-    }
-    return side;
-}
-
 int runPhases(const char*& phase) {
     bool complete = true;
     bool notCorrected = false;  // a LUT written that the check found does not correct the chart

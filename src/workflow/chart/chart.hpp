@@ -73,6 +73,9 @@ void outlineCharts(cv::Mat& image, const CheckerList& checkers);
 // The mean patch colours of one chart as N x 1, 3 channels, scaled to 0..1.
 cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker);
 
+// The shorter side of a found chart's box, in pixels.
+double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker);
+
 // True when some measured patch shows colour: its channels differ by more
 // than a grey photo's noise. A chart photographed in grey gives a LUT of tones
 // alone.
