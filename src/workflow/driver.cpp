@@ -808,12 +808,11 @@ int runCalibration() {
     } catch (const std::bad_alloc&) {
         say("Stopped while " + std::string(phase) + kNoMemory);
     } catch (const cv::Exception& error) {
-        if (error.code == cv::Error::StsNoMem) {
-            say("Stopped while " + std::string(phase) + kNoMemory);
-            return kExitIncomplete;
-        }
-        say("Stopped while " + std::string(phase) + ": " + oneLine(error.err) +
-            (error.func.empty() ? "" : " (in " + error.func + ")") + kReportFault);
+        say("Stopped while " + std::string(phase) +
+            (error.code == cv::Error::StsNoMem
+                 ? kNoMemory
+                 : ": " + oneLine(error.err) +
+                       (error.func.empty() ? "" : " (in " + error.func + ")") + kReportFault));
     } catch (const std::exception& error) {
         say("Stopped while " + std::string(phase) + ": " + oneLine(error.what()) + kReportFault);
     } catch (...) {
