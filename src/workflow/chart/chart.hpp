@@ -141,6 +141,9 @@ Fit fitModel(const cv::Mat& measured, const ChartReference& reference);
 // library gives none.
 cv::Mat referenceSrgb(const ChartReference& reference);
 
+// True when the colour (0..1) has a channel at the sensor's top.
+bool colourClipped(const cv::Vec3d& colour);
+
 // The reference's neutral patches (CIELAB chroma below 6), lightest first.
 std::vector<int> neutralPatches(const cv::Mat& referenceSrgb);
 

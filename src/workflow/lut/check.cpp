@@ -128,9 +128,8 @@ void drawTile(cv::Mat& picture, cv::Rect cell, int number, const PatchCheck& pat
 // The verdict's bounds. CIEDE2000 differences: 1 is about the least a
 // side-by-side look shows, so a group worse by more is markedly worse.
 constexpr double kMarkedlyWorse = 1.0;
-constexpr double kFarOff = 10.0;               // a mean above it is plain on every patch
-constexpr double kClippedLevel = 250.0 / 255;  // a channel at the sensor's top
-constexpr double kColourfulChroma = 20;        // reference C* of a patch whose colour is its own
+constexpr double kFarOff = 10.0;         // a mean above it is plain on every patch
+constexpr double kColourfulChroma = 20;  // reference C* of a patch whose colour is its own
 // Printed charts photographed keep more than half their chroma once the cast
 // and exposure are out (0.51 at the least of six real photos, under warm,
 // cool and dim light); a chart's colours squeezed into a screen's duller
@@ -238,7 +237,7 @@ std::vector<PatchCheck> checkPatches(const LutCheckInput& input, const CubeLut& 
 // --- The verdict -------------------------------------------------------------
 
 bool patchClipped(const PatchCheck& patch) {
-    return std::max({patch.measured[0], patch.measured[1], patch.measured[2]}) >= kClippedLevel;
+    return colourClipped(patch.measured);
 }
 
 LutVerdict lutVerdict(const LutCheckInput& input, const std::vector<PatchCheck>& patches) {
