@@ -322,9 +322,8 @@ bool toldLutFiles(const LutFilesWritten& written, const WorkingPaths& paths) {
 }
 
 // Tells where the pair a LUT judged not better replaced was kept, and how to
-// go back to it.
+// go back to it; only after the new pair was written whole.
 void toldKeptPair(const LutFilesWritten& written, const WorkingPaths& paths) {
-    if (!written.png.done || !written.cube.done) return;
     if (!written.kept.done) {
         say("There was no earlier LUT pair to keep (" + written.kept.reason + ").");
         return;
