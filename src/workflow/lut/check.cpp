@@ -527,14 +527,26 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
 
 // --- Writing both files ------------------------------------------------------
 
+namespace {
+
+// Every patch through `cube`; not done when the chart's reference colours are
+// not at hand.
+Outcome checkedPatches(const LutCheckInput& input, const CubeLut& cube,
+                       std::vector<PatchCheck>& patches) {
+    patches = checkPatches(input, cube);
+    if (patches.empty()) return failed("the chart's reference colours are not available");
+    return {};
+}
+
+}  // namespace
+
 Outcome judgeLut(const LutCheckInput& input, const cv::Mat& lut, LutVerdict& verdict) {
     CubeLut cube;
-    const Outcome parsed = parseCube(cubeText(lut), cube);
-    if (!parsed.done) return parsed;
-    const std::vector<PatchCheck> patches = checkPatches(input, cube);
-    if (patches.empty()) return failed("the chart's reference colours are not available");
-    verdict = lutVerdict(input, patches);
-    return {};
+    std::vector<PatchCheck> patches;
+    Outcome judged = parseCube(cubeText(lut), cube);
+    if (judged.done) judged = checkedPatches(input, cube, patches);
+    if (judged.done) verdict = lutVerdict(input, patches);
+    return judged;
 }
 
 LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cubePath,
@@ -547,11 +559,9 @@ LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cub
     if (!written.check.done) return written;
     text.clear();
     text.shrink_to_fit();
-    const std::vector<PatchCheck> patches = checkPatches(input, cube);
-    if (patches.empty()) {
-        written.check = failed("the chart's reference colours are not available");
-        return written;
-    }
+    std::vector<PatchCheck> patches;
+    written.check = checkedPatches(input, cube, patches);
+    if (!written.check.done) return written;
     written.verdict = lutVerdict(input, patches);
     written.verdictText = verdictLines(written.verdict, input, patches);
     written.csv = replaceFileContents(csvPath, lutCheckCsv(patches));
