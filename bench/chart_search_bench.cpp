@@ -14,22 +14,14 @@
 #include <opencv2/imgproc.hpp>
 
 #include "cost.hpp"
+#include "inputs.hpp"
 #include "workflow/chart/chart.hpp"
-
-#if !defined(TINTSMITH_REAL_PHOTOS)
-#define TINTSMITH_REAL_PHOTOS "bench/photos"
-#endif
-#if !defined(TINTSMITH_SAMPLE_CHART)
-#define TINTSMITH_SAMPLE_CHART "assets/cc.jpg"
-#endif
 
 namespace fs = std::filesystem;
 using namespace tintsmith;
 
 namespace {
 
-constexpr int kPhotoWidth = 4000;  // 12 megapixels, 4:3
-constexpr int kPhotoHeight = 3000;
 constexpr double kBound = 5;  // seconds a photo without a chart may take to answer
 
 // A real scene without a chart: a chart photo with its chart painted over in

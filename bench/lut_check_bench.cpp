@@ -14,18 +14,13 @@
 
 #include "cost.hpp"
 #include "export_steps.hpp"
-
-#if !defined(TINTSMITH_SAMPLE_CHART)
-#define TINTSMITH_SAMPLE_CHART "assets/cc.jpg"
-#endif
+#include "inputs.hpp"
 
 namespace fs = std::filesystem;
 using namespace tintsmith;
 
 namespace {
 
-constexpr int kPhotoWidth = 4000;  // 12 megapixels, 4:3
-constexpr int kPhotoHeight = 3000;
 constexpr int kTarget = 5;  // per cent of a run
 
 }  // namespace

@@ -31,18 +31,10 @@
 #endif
 
 #include "export_steps.hpp"
+#include "inputs.hpp"
 #include "platform/platform.hpp"
 #include "workflow/batch/batch.hpp"
 #include "workflow/io/io.hpp"
-
-// The build passes the sample chart photo's absolute path; a bare compile
-// (the Windows syntax check) falls back to the path from the source tree.
-#if !defined(TINTSMITH_SAMPLE_CHART)
-#define TINTSMITH_SAMPLE_CHART "assets/cc.jpg"
-#endif
-#if !defined(TINTSMITH_REAL_PHOTOS)
-#define TINTSMITH_REAL_PHOTOS "bench/photos"
-#endif
 
 namespace fs = std::filesystem;
 
@@ -51,10 +43,8 @@ namespace {
 
 // --- Options and timing ------------------------------------------------------
 
-constexpr int kLargeBatch = 30;    // photos in the large batch
-constexpr int kSmallBatch = 6;     // its first photos form the small batch
-constexpr int kPhotoWidth = 4000;  // 12 megapixels, 4:3
-constexpr int kPhotoHeight = 3000;
+constexpr int kLargeBatch = 30;      // photos in the large batch
+constexpr int kSmallBatch = 6;       // its first photos form the small batch
 constexpr double kNoiseSigma = 3.0;  // sensor noise, in 8-bit steps
 constexpr int kJpegQuality = 92;     // a camera's "fine" setting
 constexpr std::size_t kCubeBytes = 7340048;

@@ -322,9 +322,8 @@ bool toldLutFiles(const LutFilesWritten& written, const WorkingPaths& paths) {
 }
 
 // Tells where the pair a LUT judged not better replaced was kept, and how to
-// go back to it.
+// go back to it; only after the new pair was written whole.
 void toldKeptPair(const LutFilesWritten& written, const WorkingPaths& paths) {
-    if (!written.png.done || !written.cube.done) return;
     if (!written.kept.done) {
         say("There was no earlier LUT pair to keep (" + written.kept.reason + ").");
         return;
@@ -432,17 +431,6 @@ bool toldInputs(const WorkingPaths& paths) {
     }
     say("Wrote the identity lattice that Tintsmith turns into the LUT: " + paths.lattice);
     return true;
-}
-
-// The shorter side of a found chart's box, in pixels.
-double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker) {
-    const std::vector<cv::Point2f> box = checker->getBox();
-    double side = 0;
-    for (std::size_t i = 0; i < box.size(); ++i) {
-        const double length = cv::norm(box[i] - box[(i + 1) % box.size()]);
-        side = i == 0 ? length : std::min(side, length);
-    }
-    return side;
 }
 
 int runPhases(const char*& phase) {
@@ -819,12 +807,11 @@ int runCalibration() {
     } catch (const std::bad_alloc&) {
         say("Stopped while " + std::string(phase) + kNoMemory);
     } catch (const cv::Exception& error) {
-        if (error.code == cv::Error::StsNoMem) {
-            say("Stopped while " + std::string(phase) + kNoMemory);
-            return kExitIncomplete;
-        }
-        say("Stopped while " + std::string(phase) + ": " + oneLine(error.err) +
-            (error.func.empty() ? "" : " (in " + error.func + ")") + kReportFault);
+        say("Stopped while " + std::string(phase) +
+            (error.code == cv::Error::StsNoMem
+                 ? kNoMemory
+                 : ": " + oneLine(error.err) +
+                       (error.func.empty() ? "" : " (in " + error.func + ")") + kReportFault));
     } catch (const std::exception& error) {
         say("Stopped while " + std::string(phase) + ": " + oneLine(error.what()) + kReportFault);
     } catch (...) {

@@ -47,7 +47,7 @@ std::string chartPhotoNamedOtherwise(const std::string& folder) {
 
 std::string unusedWorkingFolder(const std::string& documents, const std::string& plainDocuments) {
     if (plainDocuments.empty() || plainDocuments == documents) return {};
-    const std::string folder = plainDocuments + platform::kPathSeparator + "Tintsmith";
+    const std::string folder = buildWorkingPaths(plainDocuments).folder;
     std::error_code error;
     return std::filesystem::is_directory(folder, error) ? folder : std::string();
 }

@@ -73,6 +73,9 @@ void outlineCharts(cv::Mat& image, const CheckerList& checkers);
 // The mean patch colours of one chart as N x 1, 3 channels, scaled to 0..1.
 cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker);
 
+// The shorter side of a found chart's box, in pixels.
+double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker);
+
 // True when some measured patch shows colour: its channels differ by more
 // than a grey photo's noise. A chart photographed in grey gives a LUT of tones
 // alone.
@@ -137,6 +140,9 @@ Fit fitModel(const cv::Mat& measured, const ChartReference& reference);
 // built-in chart's as the library converts it for the fit. Empty when the
 // library gives none.
 cv::Mat referenceSrgb(const ChartReference& reference);
+
+// True when the colour (0..1) has a channel at the sensor's top.
+bool colourClipped(const cv::Vec3d& colour);
 
 // The reference's neutral patches (CIELAB chroma below 6), lightest first.
 std::vector<int> neutralPatches(const cv::Mat& referenceSrgb);

@@ -1,6 +1,7 @@
 // The one form every chart detection takes, the outline drawn around a chart
 // found, and the mean colours measured on its patches.
 #include <algorithm>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -57,6 +58,16 @@ cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker) {
     cv::Mat measured = profile.col(1).clone().reshape(3, profile.rows / 3);
     measured.convertTo(measured, -1, 1.0 / 255, 0);
     return measured;
+}
+
+double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker) {
+    const std::vector<cv::Point2f> box = checker->getBox();
+    double side = 0;
+    for (std::size_t i = 0; i < box.size(); ++i) {
+        const double length = cv::norm(box[i] - box[(i + 1) % box.size()]);
+        side = i == 0 ? length : std::min(side, length);
+    }
+    return side;
 }
 
 bool chartHasColour(const cv::Mat& measured) {

@@ -10,15 +10,14 @@
 namespace tintsmith {
 namespace {
 
-constexpr double kNeutralChroma = 6;      // CIELAB C*: the Passport Video's warmest white is 3.5
-constexpr double kGreyChroma = 20;        // a grey patch under a cast, the cast taken out
-constexpr double kColouredChroma = 20;    // a reference patch whose hue is its own
-constexpr double kHueShown = 8;           // a measured colour with hue enough to compare
-constexpr double kHueOff = 60;            // degrees: clipping turns orange yellow by about 30
-constexpr double kLightnessStep = 8;      // L*: greys this far apart must keep their order
-constexpr double kLightnessSlack = 3;     // L*: noise and glare between two greys
-constexpr double kHighestLoss = 16;       // real photos of the right chart fit within 10
-constexpr double kClipped = 250.0 / 255;  // a channel at the sensor's top
+constexpr double kNeutralChroma = 6;    // CIELAB C*: the Passport Video's warmest white is 3.5
+constexpr double kGreyChroma = 20;      // a grey patch under a cast, the cast taken out
+constexpr double kColouredChroma = 20;  // a reference patch whose hue is its own
+constexpr double kHueShown = 8;         // a measured colour with hue enough to compare
+constexpr double kHueOff = 60;          // degrees: clipping turns orange yellow by about 30
+constexpr double kLightnessStep = 8;    // L*: greys this far apart must keep their order
+constexpr double kLightnessSlack = 3;   // L*: noise and glare between two greys
+constexpr double kHighestLoss = 16;     // real photos of the right chart fit within 10
 
 double chroma(const cv::Vec3d& lab) {
     return std::hypot(lab[1], lab[2]);
@@ -30,10 +29,6 @@ double hueDifference(const cv::Vec3d& lab1, const cv::Vec3d& lab2) {
     return difference * 180 / CV_PI;
 }
 
-bool clipped(const cv::Vec3d& colour) {
-    return std::max({colour[0], colour[1], colour[2]}) >= kClipped;
-}
-
 // Per-channel gains that make the measured greys as light as the reference's
 // and grey on average: the light's cast and the exposure, taken out before
 // the colours are compared.
@@ -43,7 +38,7 @@ cv::Vec3d castGains(const cv::Mat& measured, const cv::Mat& reference,
     double grey = 0;
     for (int i : neutrals) {
         const cv::Vec3d c = measured.at<cv::Vec3d>(i), r = reference.at<cv::Vec3d>(i);
-        if (clipped(c) || std::min({c[0], c[1], c[2]}) < 0.03)
+        if (colourClipped(c) || std::min({c[0], c[1], c[2]}) < 0.03)
             continue;  // clipped or in the noise: no cast to read
         sum += c;
         grey += (r[0] + r[1] + r[2]) / 3;
@@ -53,6 +48,11 @@ cv::Vec3d castGains(const cv::Mat& measured, const cv::Mat& reference,
 }
 
 }  // namespace
+
+bool colourClipped(const cv::Vec3d& colour) {
+    constexpr double kClipped = 250.0 / 255;  // a channel at the sensor's top
+    return std::max({colour[0], colour[1], colour[2]}) >= kClipped;
+}
 
 cv::Mat castRemoved(const cv::Mat& measured, const cv::Mat& referenceSrgb,
                     const std::vector<int>& neutrals) {
@@ -132,7 +132,8 @@ Outcome chartColoursMatch(const cv::Mat& measuredColours, const ChartReference& 
         std::size_t tinted = 0, pairs = 0, swapped = 0;
         for (std::size_t k = 0; k < neutrals.size(); ++k) {
             const std::size_t i = std::size_t(neutrals[k]);
-            if (chroma(seen[i]) > kGreyChroma && !clipped(measured.at<cv::Vec3d>(int(i)))) ++tinted;
+            if (chroma(seen[i]) > kGreyChroma && !colourClipped(measured.at<cv::Vec3d>(int(i))))
+                ++tinted;
             for (std::size_t l = k + 1; l < neutrals.size(); ++l) {
                 const std::size_t j = std::size_t(neutrals[l]);
                 if (meant[i][0] - meant[j][0] < kLightnessStep) continue;
@@ -151,7 +152,7 @@ Outcome chartColoursMatch(const cv::Mat& measuredColours, const ChartReference& 
     std::size_t compared = 0, off = 0;
     for (std::size_t i = 0; i < seen.size(); ++i) {
         if (chroma(meant[i]) < kColouredChroma || chroma(seen[i]) < kHueShown ||
-            clipped(measured.at<cv::Vec3d>(int(i))))
+            colourClipped(measured.at<cv::Vec3d>(int(i))))
             continue;  // no hue of its own, none shown, or a clipped one
         ++compared;
         if (hueDifference(seen[i], meant[i]) > kHueOff) ++off;

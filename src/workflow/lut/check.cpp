@@ -87,6 +87,8 @@ struct ChartLayout {
     int columns = 6;
     int rows = 4;
     bool byColumn = false;
+    int columnOf(int i) const { return byColumn ? i / rows : i % columns; }
+    int rowOf(int i) const { return byColumn ? i % rows : i / columns; }
 };
 
 ChartLayout layoutOf(cv::mcc::TYPECHART detectorType, int patches) {
@@ -126,9 +128,8 @@ void drawTile(cv::Mat& picture, cv::Rect cell, int number, const PatchCheck& pat
 // The verdict's bounds. CIEDE2000 differences: 1 is about the least a
 // side-by-side look shows, so a group worse by more is markedly worse.
 constexpr double kMarkedlyWorse = 1.0;
-constexpr double kFarOff = 10.0;               // a mean above it is plain on every patch
-constexpr double kClippedLevel = 250.0 / 255;  // a channel at the sensor's top
-constexpr double kColourfulChroma = 20;        // reference C* of a patch whose colour is its own
+constexpr double kFarOff = 10.0;         // a mean above it is plain on every patch
+constexpr double kColourfulChroma = 20;  // reference C* of a patch whose colour is its own
 // Printed charts photographed keep more than half their chroma once the cast
 // and exposure are out (0.51 at the least of six real photos, under warm,
 // cool and dim light); a chart's colours squeezed into a screen's duller
@@ -146,9 +147,8 @@ double labChroma(const cv::Vec3d& lab) {
 // The patch by its chart's name, else by its row and column.
 std::string patchLabel(const LutCheckInput& input, const ChartLayout& layout, int i) {
     if (i < int(input.names.size())) return input.names[std::size_t(i)];
-    const int column = layout.byColumn ? i / layout.rows : i % layout.columns;
-    const int row = layout.byColumn ? i % layout.rows : i / layout.columns;
-    return "row " + std::to_string(row + 1) + " column " + std::to_string(column + 1);
+    return "row " + std::to_string(layout.rowOf(i) + 1) + " column " +
+           std::to_string(layout.columnOf(i) + 1);
 }
 
 // Which way the patch is off after the cube: its largest part of lightness,
@@ -237,7 +237,7 @@ std::vector<PatchCheck> checkPatches(const LutCheckInput& input, const CubeLut& 
 // --- The verdict -------------------------------------------------------------
 
 bool patchClipped(const PatchCheck& patch) {
-    return std::max({patch.measured[0], patch.measured[1], patch.measured[2]}) >= kClippedLevel;
+    return colourClipped(patch.measured);
 }
 
 LutVerdict lutVerdict(const LutCheckInput& input, const std::vector<PatchCheck>& patches) {
@@ -505,20 +505,15 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
                     kLeftOut, 2);
 
     // the tiles, in the chart's rows
-    for (int i = 0; i < count; ++i) {
-        int column = layout.byColumn ? i / layout.rows : i % layout.columns;
-        int row = layout.byColumn ? i % layout.rows : i / layout.columns;
-        cv::Rect cell(kMargin + column * cellWidth, tilesTop + row * cellHeight, cellWidth,
-                      cellHeight - 10);
-        drawTile(picture, cell, i + 1, patches[std::size_t(i)], tileScale, lineHeight);
-    }
+    const auto cellOf = [&](int i) {
+        return cv::Rect(kMargin + layout.columnOf(i) * cellWidth,
+                        tilesTop + layout.rowOf(i) * cellHeight, cellWidth, cellHeight - 10);
+    };
+    for (int i = 0; i < count; ++i)
+        drawTile(picture, cellOf(i), i + 1, patches[std::size_t(i)], tileScale, lineHeight);
     // the worst patches of a warning, framed and numbered as the heading names them
     for (std::size_t k = 0; !verdict.good() && k < verdict.worst.size(); ++k) {
-        const int i = verdict.worst[k];
-        const int column = layout.byColumn ? i / layout.rows : i % layout.columns;
-        const int row = layout.byColumn ? i % layout.rows : i / layout.columns;
-        const cv::Rect cell(kMargin + column * cellWidth, tilesTop + row * cellHeight, cellWidth,
-                            cellHeight - 10);
+        const cv::Rect cell = cellOf(verdict.worst[k]);
         cv::rectangle(picture, cell, kPoor, 3);
         const std::string mark = "worst " + std::to_string(k + 1);
         int baseline = 0;
@@ -532,14 +527,26 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
 
 // --- Writing both files ------------------------------------------------------
 
+namespace {
+
+// Every patch through `cube`; not done when the chart's reference colours are
+// not at hand.
+Outcome checkedPatches(const LutCheckInput& input, const CubeLut& cube,
+                       std::vector<PatchCheck>& patches) {
+    patches = checkPatches(input, cube);
+    if (patches.empty()) return failed("the chart's reference colours are not available");
+    return {};
+}
+
+}  // namespace
+
 Outcome judgeLut(const LutCheckInput& input, const cv::Mat& lut, LutVerdict& verdict) {
     CubeLut cube;
-    const Outcome parsed = parseCube(cubeText(lut), cube);
-    if (!parsed.done) return parsed;
-    const std::vector<PatchCheck> patches = checkPatches(input, cube);
-    if (patches.empty()) return failed("the chart's reference colours are not available");
-    verdict = lutVerdict(input, patches);
-    return {};
+    std::vector<PatchCheck> patches;
+    Outcome judged = parseCube(cubeText(lut), cube);
+    if (judged.done) judged = checkedPatches(input, cube, patches);
+    if (judged.done) verdict = lutVerdict(input, patches);
+    return judged;
 }
 
 LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cubePath,
@@ -552,11 +559,9 @@ LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cub
     if (!written.check.done) return written;
     text.clear();
     text.shrink_to_fit();
-    const std::vector<PatchCheck> patches = checkPatches(input, cube);
-    if (patches.empty()) {
-        written.check = failed("the chart's reference colours are not available");
-        return written;
-    }
+    std::vector<PatchCheck> patches;
+    written.check = checkedPatches(input, cube, patches);
+    if (!written.check.done) return written;
     written.verdict = lutVerdict(input, patches);
     written.verdictText = verdictLines(written.verdict, input, patches);
     written.csv = replaceFileContents(csvPath, lutCheckCsv(patches));
