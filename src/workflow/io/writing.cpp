@@ -267,18 +267,6 @@ void letGo(std::vector<Temporary>& held, const std::string& path) {
         if (temporary.path == path) temporary.lock.release();
 }
 
-// Removes the marker at `path` with the copies of older files it kept, then,
-// when `incoming`, the new files it names that were never put in place: only
-// once no marker names them.
-void removeMarked(const Marker& marker, const std::string& path, bool incoming,
-                  const FileSystem& files) {
-    for (const MarkerEntry& entry : marker.entries)
-        if (isTemporaryName(entry.older)) files.remove(marker.folder + entry.older);
-    files.remove(path);
-    if (!incoming) return;
-    for (const MarkerEntry& entry : marker.entries) files.remove(marker.folder + entry.incoming);
-}
-
 // Takes the replacement the marker at `path` notes from where it stands to its
 // end, forward or back, then removes the marker and what is left of its files.
 // Done when it went forward: all the new files are in place.
@@ -316,7 +304,12 @@ FilesReplaced settle(const Marker& marker, std::string path, std::vector<Tempora
             if (!files.rename(folder + entry.older, file)) settled.mismatched = true;
         }
     }
-    removeMarked(marker, path, back, files);
+    for (const MarkerEntry& entry : marker.entries)
+        if (isTemporaryName(entry.older)) files.remove(folder + entry.older);
+    files.remove(path);
+    // the new files that were never put in place, once no marker names them
+    for (const MarkerEntry& entry : marker.entries)
+        if (back) files.remove(folder + entry.incoming);
     return settled;
 }
 
@@ -448,7 +441,11 @@ std::vector<ReplacementResumed> resumeStoppedReplacements(const std::string& any
         }
         if (overtaken(marker, path)) {
             // a later run wrote these files anew: replaying this would mix its pair
-            removeMarked(marker, path, true, files);
+            for (const MarkerEntry& entry : marker.entries) {
+                files.remove(folder + entry.incoming);
+                if (isTemporaryName(entry.older)) files.remove(folder + entry.older);
+            }
+            files.remove(path);
             continue;
         }
         ReplacementResumed settling;
