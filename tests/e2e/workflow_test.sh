@@ -102,4 +102,12 @@ run_clean
 expect_no_file "$WORK/cc_LUT.previous.cube"
 expect_no_file "$WORK/cc_LUT.previous.png"
 
+echo "case: a chart shown on a laptop screen: 6, the screen's white turned cyan is the reason"
+new_sandbox
+seed_inputs
+cp "$ASSETS/../bench/photos/IMG_20140613_203500.jpg" "$WORK/cc.jpg"
+run_to_six
+expect_stdout_has "% of the picture), far brighter than its lightest grey, turn cyan after the cube (C* "
+expect_stdout_has "a chart lit otherwise than the scene (shown on a screen, or in shade) gives a LUT for its own light alone"
+
 echo "PASS"

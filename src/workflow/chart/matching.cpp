@@ -19,10 +19,6 @@ constexpr double kLightnessStep = 8;    // L*: greys this far apart must keep th
 constexpr double kLightnessSlack = 3;   // L*: noise and glare between two greys
 constexpr double kHighestLoss = 16;     // real photos of the right chart fit within 10
 
-double chroma(const cv::Vec3d& lab) {
-    return std::hypot(lab[1], lab[2]);
-}
-
 double hueDifference(const cv::Vec3d& lab1, const cv::Vec3d& lab2) {
     double difference = std::abs(std::atan2(lab1[2], lab1[1]) - std::atan2(lab2[2], lab2[1]));
     if (difference > CV_PI) difference = 2 * CV_PI - difference;
@@ -101,7 +97,7 @@ std::vector<int> neutralPatches(const cv::Mat& referenceSrgb) {
     for (int i = 0; i < referenceSrgb.rows; ++i) {
         const cv::Vec3d lab = srgbToLab(referenceSrgb.at<cv::Vec3d>(i));
         lightness[std::size_t(i)] = lab[0];
-        if (chroma(lab) < kNeutralChroma) neutrals.push_back(i);
+        if (labChroma(lab) < kNeutralChroma) neutrals.push_back(i);
     }
     std::stable_sort(neutrals.begin(), neutrals.end(), [&](int a, int b) {
         return lightness[std::size_t(a)] > lightness[std::size_t(b)];
@@ -132,7 +128,7 @@ Outcome chartColoursMatch(const cv::Mat& measuredColours, const ChartReference& 
         std::size_t tinted = 0, pairs = 0, swapped = 0;
         for (std::size_t k = 0; k < neutrals.size(); ++k) {
             const std::size_t i = std::size_t(neutrals[k]);
-            if (chroma(seen[i]) > kGreyChroma && !colourClipped(measured.at<cv::Vec3d>(int(i))))
+            if (labChroma(seen[i]) > kGreyChroma && !colourClipped(measured.at<cv::Vec3d>(int(i))))
                 ++tinted;
             for (std::size_t l = k + 1; l < neutrals.size(); ++l) {
                 const std::size_t j = std::size_t(neutrals[l]);
@@ -151,7 +147,7 @@ Outcome chartColoursMatch(const cv::Mat& measuredColours, const ChartReference& 
     // the colours: each in its own hue, where the photo shows one
     std::size_t compared = 0, off = 0;
     for (std::size_t i = 0; i < seen.size(); ++i) {
-        if (chroma(meant[i]) < kColouredChroma || chroma(seen[i]) < kHueShown ||
+        if (labChroma(meant[i]) < kColouredChroma || labChroma(seen[i]) < kHueShown ||
             colourClipped(measured.at<cv::Vec3d>(int(i))))
             continue;  // no hue of its own, none shown, or a clipped one
         ++compared;

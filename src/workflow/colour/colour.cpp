@@ -105,6 +105,10 @@ cv::Vec3d srgbToLab(const cv::Vec3d& rgb) {
     return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
 }
 
+double labChroma(const cv::Vec3d& lab) {
+    return std::hypot(lab[1], lab[2]);
+}
+
 double ciede2000(const cv::Vec3d& lab1, const cv::Vec3d& lab2) {
     const double pow25To7 = 6103515625.0;  // 25^7
     const double c1 = std::hypot(lab1[1], lab1[2]), c2 = std::hypot(lab2[1], lab2[2]);

@@ -50,6 +50,9 @@ double srgbDecode(double encoded);
 // mirrored curve).
 cv::Vec3d srgbToLab(const cv::Vec3d& rgb);
 
+// The chroma C* of a CIELAB colour.
+double labChroma(const cv::Vec3d& lab);
+
 // The CIEDE2000 difference of two CIELAB colours (kL = kC = kH = 1).
 double ciede2000(const cv::Vec3d& lab1, const cv::Vec3d& lab2);
 

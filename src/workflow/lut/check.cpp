@@ -138,10 +138,22 @@ constexpr double kScreenColourfulness = 0.45;
 constexpr double kGreyStep = 8;      // L* between greys that must keep their order
 constexpr double kGreySlack = 2;     // L*: noise between two greys
 constexpr double kSmallChart = 150;  // pixels: patches of a few pixels across
+// Nothing that reflects the chart's light is far lighter than its lightest
+// grey (the clipped whites of six real chart photos reach 6.4 L* above it), so
+// greys 10 L* above it are lit otherwise (a screen showing the chart: 52% of
+// its photo). A cast of 8 C* put on a twentieth of the picture is plain.
+constexpr double kLitOtherwise = 10;  // L* above the chart's lightest grey
+constexpr double kSceneGrey = 10;     // C*: a grey as photographed
+constexpr double kSceneShare = 0.05;
+constexpr double kSceneCast = 8;  // C* added to them by the cube
 constexpr std::size_t kWorstNamed = 3;
 
-double labChroma(const cv::Vec3d& lab) {
-    return std::hypot(lab[1], lab[2]);
+// The rough hue of a cast in words, by the hue angle of its a*, b*.
+std::string castName(const cv::Vec2d& ab) {
+    static const char* const kHues[] = {"red", "yellow", "green", "cyan", "blue", "magenta"};
+    double degrees = std::atan2(ab[1], ab[0]) * 180 / CV_PI;
+    if (degrees < 0) degrees += 360;
+    return kHues[int(degrees / 60) % 6];
 }
 
 // The patch by its chart's name, else by its row and column.
@@ -234,14 +246,54 @@ std::vector<PatchCheck> checkPatches(const LutCheckInput& input, const CubeLut& 
     return patches;
 }
 
+SceneLight sceneLight(const LutCheckInput& input, const CubeLut& cube) {
+    SceneLight light;
+    if (input.photo.empty() || input.photo.type() != CV_8UC3 || input.chartOutline.size() < 3 ||
+        input.neutrals.empty() || input.neutrals.front() >= input.measured.rows)
+        return light;
+    const double lightestGrey = srgbToLab(input.measured.at<cv::Vec3d>(input.neutrals.front()))[0];
+    cv::Mat scene(input.photo.size(), CV_8U, cv::Scalar(255));
+    std::vector<cv::Point> outline;
+    for (const cv::Point2f& corner : input.chartOutline) outline.emplace_back(corner);
+    cv::fillConvexPoly(scene, outline, cv::Scalar(0));
+    const auto labOf = [](const cv::Mat& bgr) {
+        cv::Mat lab;
+        bgr.convertTo(lab, CV_32F, 1 / 255.0);
+        cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+        return lab;
+    };
+    const cv::Mat before = labOf(input.photo), after = labOf(applyCubeToImage(cube, input.photo));
+    int sceneCount = 0, lit = 0;
+    for (int y = 0; y < scene.rows; ++y)
+        for (int x = 0; x < scene.cols; ++x) {
+            if (!scene.at<std::uint8_t>(y, x)) continue;
+            ++sceneCount;
+            const cv::Vec3d seen = before.at<cv::Vec3f>(y, x);
+            if (seen[0] <= lightestGrey + kLitOtherwise || labChroma(seen) >= kSceneGrey) continue;
+            const cv::Vec3d made = after.at<cv::Vec3f>(y, x);
+            ++lit;
+            light.chromaBefore += labChroma(seen);
+            light.chromaAfter += labChroma(made);
+            light.castAfter += cv::Vec2d(made[1], made[2]);
+        }
+    if (lit == 0) return light;
+    light.share = double(lit) / sceneCount;
+    light.chromaBefore /= lit;
+    light.chromaAfter /= lit;
+    light.castAfter /= lit;
+    return light;
+}
+
 // --- The verdict -------------------------------------------------------------
 
 bool patchClipped(const PatchCheck& patch) {
     return colourClipped(patch.measured);
 }
 
-LutVerdict lutVerdict(const LutCheckInput& input, const std::vector<PatchCheck>& patches) {
+LutVerdict lutVerdict(const LutCheckInput& input, const std::vector<PatchCheck>& patches,
+                      const SceneLight& scene) {
     LutVerdict verdict;
+    verdict.scene = scene;
     verdict.patches = int(patches.size());
     if (patches.empty()) return verdict;
 
@@ -314,6 +366,8 @@ LutVerdict lutVerdict(const LutCheckInput& input, const std::vector<PatchCheck>&
         verdict.reasons.push_back(VerdictReason::StillFar);
     if (colour && verdict.colourfulness < kScreenColourfulness)
         verdict.reasons.push_back(VerdictReason::ScreenLike);
+    if (scene.share >= kSceneShare && scene.chromaAfter >= scene.chromaBefore + kSceneCast)
+        verdict.reasons.push_back(VerdictReason::SceneTinted);
     verdict.uneven = int(std::count(input.uneven.begin(), input.uneven.end(), true));
     if (!verdict.reasons.empty() &&
         (verdict.uneven > 0 || (input.chartSide > 0 && input.chartSide < kSmallChart)))
@@ -381,6 +435,19 @@ std::vector<std::string> verdictLines(const LutVerdict& verdict, const LutCheckI
                     "- the colours are dull against the greys, as on a chart shown "
                     "on a screen: photograph the printed chart instead.");
                 break;
+            case VerdictReason::SceneTinted:
+                lines.push_back(
+                    "- the light greys around the chart (" +
+                    std::to_string(int(std::lround(verdict.scene.share * 100))) +
+                    "% of the picture), far brighter than its lightest grey, turn " +
+                    castName(verdict.scene.castAfter) + " after the cube (C* " +
+                    formatFixed(verdict.scene.chromaBefore, 1) + " -> " +
+                    formatFixed(verdict.scene.chromaAfter, 1) +
+                    "): a chart lit otherwise than the scene (shown on a screen, or in shade) "
+                    "gives a LUT for its own light alone; photograph the printed chart in the "
+                    "scene's light, exposed so that its white is near the lightest part of the "
+                    "picture.");
+                break;
             case VerdictReason::SmallOrHidden:
                 lines.push_back(
                     "- the chart was found " +
@@ -446,7 +513,7 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     const int half = (width - 3 * kMargin) / 2;
 
     // rows of the picture, top to bottom
-    const LutVerdict verdict = lutVerdict(input, patches);
+    const LutVerdict verdict = lutVerdict(input, patches, sceneLight(input, cube));
     std::vector<std::string> verdictText;
     for (const std::string& line : verdictLines(verdict, input, patches))
         for (std::string& part : wrapped(line, width - 2 * kMargin, kHeadingScale))
@@ -545,7 +612,7 @@ Outcome judgeLut(const LutCheckInput& input, const cv::Mat& lut, LutVerdict& ver
     std::vector<PatchCheck> patches;
     Outcome judged = parseCube(cubeText(lut), cube);
     if (judged.done) judged = checkedPatches(input, cube, patches);
-    if (judged.done) verdict = lutVerdict(input, patches);
+    if (judged.done) verdict = lutVerdict(input, patches, sceneLight(input, cube));
     return judged;
 }
 
@@ -562,7 +629,7 @@ LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cub
     std::vector<PatchCheck> patches;
     written.check = checkedPatches(input, cube, patches);
     if (!written.check.done) return written;
-    written.verdict = lutVerdict(input, patches);
+    written.verdict = lutVerdict(input, patches, sceneLight(input, cube));
     written.verdictText = verdictLines(written.verdict, input, patches);
     written.csv = replaceFileContents(csvPath, lutCheckCsv(patches));
     written.picture =

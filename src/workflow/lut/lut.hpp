@@ -111,10 +111,11 @@ struct LutCheckInput {
     cv::Mat measured;           // N x 1 CV_64FC3: the RGB colours the fit was given, 0..1
     std::vector<bool> used;     // per patch; false where the fit left it out (saturated)
     std::vector<int> neutrals;  // the grey patches, lightest first
-    std::vector<std::string> names;  // the chart's own patch names, or none
-    double chartSide = 0;            // the found chart's shorter side in pixels; 0 unknown
-    std::vector<bool> uneven;        // per patch: partly hidden or found off the chart
-    std::string closestOther;        // the other chart type the colours fit best, or ""
+    std::vector<std::string> names;         // the chart's own patch names, or none
+    double chartSide = 0;                   // the found chart's shorter side in pixels; 0 unknown
+    std::vector<bool> uneven;               // per patch: partly hidden or found off the chart
+    std::string closestOther;               // the other chart type the colours fit best, or ""
+    std::vector<cv::Point2f> chartOutline;  // the chart's corners in `photo`; none: no scene judged
 };
 
 // A copy of an 8-bit BGR chart photo that fits one half of the check picture
@@ -146,6 +147,19 @@ std::string lutCheckCsv(const std::vector<PatchCheck>& patches);
 cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
                         const std::vector<PatchCheck>& patches, const std::string& cubeName);
 
+// What the cube does to the light greys of the scene around the chart that are
+// far brighter than the chart's lightest grey: lit otherwise than the chart
+// (a screen's white around a chart it shows, daylight around a chart in shade),
+// they show the cast a LUT made in the chart's light puts on the picture.
+struct SceneLight {
+    double share = 0;                          // of the photo's pixels outside the chart
+    double chromaBefore = 0, chromaAfter = 0;  // their mean C*, as photographed and after
+    cv::Vec2d castAfter;                       // their mean a*, b* after the cube
+};
+
+// Not judged (share 0) without a photo, an outline or greys on the chart.
+SceneLight sceneLight(const LutCheckInput& input, const CubeLut& cube);
+
 // What the check concludes, over every patch of the chart (also those the fit
 // left out) and over its greys as a group. The cube is good when it brings the
 // chart as a whole closer, not still far off (a mean above 10 is plain on
@@ -157,6 +171,7 @@ enum class VerdictReason {
     GreysWorse,     // the greys tinted, further off or out of order: likely the wrong chart
     ColoursWorse,   // the coloured patches further off
     ScreenLike,     // off as a chart shown on a screen is: colours dull against light greys
+    SceneTinted,    // the scene's light greys, lit otherwise than the chart, given a cast
     SmallOrHidden,  // found small, or patches partly hidden
 };
 
@@ -168,12 +183,14 @@ struct LutVerdict {
     bool greyOrderKept = true;               // the greys light to dark after the cube
     double colouredBefore = 0, colouredAfter = 0;
     double colourfulness = 1;  // the coloured patches' chroma as photographed, over the reference's
+    SceneLight scene;
     std::vector<VerdictReason> reasons;
     std::vector<int> worst;  // up to three patches, furthest off after the cube first
     bool good() const { return reasons.empty(); }
 };
 
-LutVerdict lutVerdict(const LutCheckInput& input, const std::vector<PatchCheck>& patches);
+LutVerdict lutVerdict(const LutCheckInput& input, const std::vector<PatchCheck>& patches,
+                      const SceneLight& scene = {});
 
 // True when the measured colour has a channel at the sensor's top.
 bool patchClipped(const PatchCheck& patch);

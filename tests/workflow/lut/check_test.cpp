@@ -72,7 +72,8 @@ TEST(LutVerdict, EachSetGetsItsVerdictAndReason) {
         const MeasuredSet& set;
         Shot shot;
         int choice;
-        const char* reason;  // "" for "Better"; nullptr when the fit itself refuses
+        const char* reason;         // "" for "Better"; nullptr when the fit itself refuses
+        bool screenAround = false;  // the chart amid a screen's white, as shown on one
     } rows[] = {
         {kSampleChart, Shot::AsTaken, kClassic, ""},
         {kDeskChart, Shot::Warm, kClassic, ""},
@@ -88,6 +89,12 @@ TEST(LutVerdict, EachSetGetsItsVerdictAndReason) {
         {kSampleChart, Shot::Over26, kClassic, nullptr},
         {kDeskChart, Shot::Screen, kClassic, "as on a chart shown on a screen"},
         {kSampleChart, Shot::AsTaken, kPassportVideo, "the grey patches get worse"},
+        // regression: the laptop screen's chart was "Better 18.0 -> 6.6", its screen turned cyan
+        {kLaptopScreenChart, Shot::AsTaken, kClassic,
+         "far brighter than its lightest grey, turn cyan", true},
+        {kDeskChart, Shot::Warm, kClassic, "turn blue", true},
+        // a dim chart amid light greys: the cube lightens them, tints nothing
+        {kSampleChart, Shot::Dim, kClassic, "", true},
     };
     for (const auto& row : rows) {
         const cv::Mat measured = patchSet(row.set, row.shot);
@@ -97,6 +104,10 @@ TEST(LutVerdict, EachSetGetsItsVerdictAndReason) {
         if (!row.reason) continue;
         LutCheckInput input = lutCheckInput(cv::Mat(), measured, reference, *fit.model, fit.loss);
         input.closestOther = kChartCatalogue[closestChartChoice(measured, row.choice)].label;
+        if (row.screenAround) {
+            input.photo = cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(245));
+            input.chartOutline = {{60, 40}, {100, 40}, {100, 80}, {60, 80}};
+        }
         LutVerdict verdict;
         ASSERT_TRUE(judgeLut(input, correctImage(identityLattice(), *fit.model), verdict).done);
         CubeLut cube;
