@@ -415,9 +415,9 @@ bool toldWorkingFolder(const WorkingPaths& paths) {
 }
 
 // The inputs, before the Settings window: a missing chart photo is told (a
-// camera may still serve), a missing identity lattice is made. False when it
-// cannot be, told: no LUT could be written then.
-bool toldInputs(const WorkingPaths& paths) {
+// camera may still serve), a missing identity lattice is made (`madeLattice`).
+// False when it cannot be, told: no LUT could be written then.
+bool toldInputs(const WorkingPaths& paths, bool& madeLattice) {
     std::error_code error;
     if (!std::filesystem::exists(paths.referenceImage, error) && !error)
         say(noChartPhotoLine(paths));
@@ -430,6 +430,7 @@ bool toldInputs(const WorkingPaths& paths) {
         return false;
     }
     say("Wrote the identity lattice that Tintsmith turns into the LUT: " + paths.lattice);
+    madeLattice = true;
     return true;
 }
 
@@ -496,12 +497,14 @@ int runPhases(const char*& phase) {
     }
 
     phase = "preparing the chart photo and the lattice";
-    if (!toldInputs(paths)) return kExitIncomplete;
+    bool madeLattice = false;
+    if (!toldInputs(paths, madeLattice)) return kExitIncomplete;
 
     phase = "showing the Settings window";
     const std::optional<Settings> chosen = runSettingsWindow();
     if (!chosen) {
-        say("Cancelled: the Settings window was closed, so nothing was read or written.");
+        say(std::string("Cancelled: the Settings window was closed, so nothing ") +
+            (madeLattice ? "more was" : "was") + " read or written.");
         return kExitCancelled;
     }
     const Settings& settings = *chosen;

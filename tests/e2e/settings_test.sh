@@ -95,5 +95,13 @@ expect_status 5
 expect_stdout "Cancelled: the Settings window was closed, so nothing was read or written."
 [ "$(cat "$WORK/cc_LUT.cube")" = "older cube" ] || fail "cc_LUT.cube was replaced"
 expect_no_file "$WORK/cc_LUT.png"
+# regression: with the lattice made at start, "nothing was read or written" was said all the same
+rm "$WORK/original.png"
+start_program
+"$WM_CLOSE" "$(wait_window "$settings_title")" || fail "could not send WM_DELETE_WINDOW"
+wait_exit 60
+expect_status 5
+expect_stdout "Wrote the identity lattice that Tintsmith turns into the LUT: $WORK/original.png
+Cancelled: the Settings window was closed, so nothing more was read or written."
 
 echo "PASS"
