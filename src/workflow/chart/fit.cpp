@@ -25,9 +25,22 @@ Fit fitModel(const cv::Mat& measured, const ChartReference& reference) {
         result.loss = model.getLoss();
         result.model = model;
     } catch (const cv::Exception&) {
+        // the library gives up when too few patches are left once the
+        // saturated ones are out: name over-exposure when that is the cause
+        cv::Mat colours;
+        measured.convertTo(colours, CV_64FC3);
+        int clipped = 0;
+        for (int i = 0; i < colours.rows; ++i)
+            clipped += colourClipped(colours.at<cv::Vec3d>(i)) ? 1 : 0;
         result.outcome = failed(
-            "The colour correction could not be fitted: the chart's patches are too bright "
-            "or too dark to measure; photograph the chart again in even, softer light");
+            clipped > measured.rows / 4
+                ? "The colour correction could not be fitted: " + std::to_string(clipped) + " of " +
+                      std::to_string(measured.rows) +
+                      " patches are clipped, too bright to measure; expose the chart darker "
+                      "and photograph it again"
+                : "The colour correction could not be fitted: the chart's patches are too "
+                  "bright or too dark to measure; photograph the chart again in even, softer "
+                  "light");
     }
     return result;
 }
