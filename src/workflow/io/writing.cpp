@@ -7,6 +7,7 @@
 
 #include "platform/platform.hpp"
 #include "workflow/io/io.hpp"
+#include "workflow/io/temporary_names.hpp"
 #include "workflow/io/writing.hpp"
 
 namespace tintsmith {
