@@ -141,11 +141,12 @@ constexpr double kSmallChart = 150;  // pixels: patches of a few pixels across
 // Nothing that reflects the chart's light is far lighter than its lightest
 // grey (the clipped whites of six real chart photos reach 6.4 L* above it), so
 // greys 10 L* above it are lit otherwise (a screen showing the chart: 52% of
-// its photo). A cast of 8 C* put on a twentieth of the picture is plain.
+// its photo). A cast of 4 C* put on a twentieth of the picture shows on its
+// whites (the laptop screen's white after the clone chart's cube: 5.5, plain).
 constexpr double kLitOtherwise = 10;  // L* above the chart's lightest grey
 constexpr double kSceneGrey = 10;     // C*: a grey as photographed
 constexpr double kSceneShare = 0.05;
-constexpr double kSceneCast = 8;  // C* added to them by the cube
+constexpr double kSceneCast = 4;  // C* added to them by the cube
 constexpr std::size_t kWorstNamed = 3;
 
 // The rough hue of a cast in words, by the hue angle of its a*, b*.

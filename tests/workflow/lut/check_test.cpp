@@ -92,6 +92,7 @@ TEST(LutVerdict, EachSetGetsItsVerdictAndReason) {
         // regression: the laptop screen's chart was "Better 18.0 -> 6.6", its screen turned cyan
         {kLaptopScreenChart, Shot::AsTaken, kClassic,
          "far brighter than its lightest grey, turn cyan", true},
+        {kLaptopScreenChart, Shot::AsTaken, kClone, "turn cyan", true},
         {kDeskChart, Shot::Warm, kClassic, "turn blue", true},
         // a dim chart amid light greys: the cube lightens them, tints nothing
         {kSampleChart, Shot::Dim, kClassic, "", true},
