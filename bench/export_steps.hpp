@@ -22,10 +22,13 @@ inline bool exportLut(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
     if (!fit.outcome.done) return false;
     ResultWindow window;  // as the program draws into a photo that fits the screen
     drawLoss(window, image, fit.loss);
-    const LutCheckInput check =
-        lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
+    LutCheckInput check = lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
+    for (const cv::Point2f& corner : checker->getBox())
+        check.chartOutline.push_back(corner * (double(checkPhoto.cols) / image.cols));
     const cv::Mat lut = correctImage(lattice.image, *fit.model);
     fit.model.reset();
+    LutVerdict verdict;  // judged before writing, as the program does
+    if (!judgeLut(check, lut, verdict).done) return false;
     const LutFilesWritten written = writeLutFiles(lut, paths.lutImage, paths.cube);
     if (!written.png.done || !written.cube.done) return false;
     const LutCheckWritten checked =

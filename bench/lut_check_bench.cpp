@@ -63,8 +63,11 @@ int main(int argc, char** argv) {
         cv::Mat photo;
         LutCheckInput input;
         Cost a = timed([&] { photo = lutCheckPhoto(image); });
-        Cost b =
-            timed([&] { input = lutCheckInput(photo, measured, reference, *fit.model, fit.loss); });
+        Cost b = timed([&] {
+            input = lutCheckInput(photo, measured, reference, *fit.model, fit.loss);
+            for (const cv::Point2f& corner : checkers.front()->getBox())
+                input.chartOutline.push_back(corner * (double(photo.cols) / image.cols));
+        });
         Cost c =
             timed([&] { writeLutCheck(input, paths.cube, paths.checkCsv, paths.checkPicture); });
         scale.push_back(a);

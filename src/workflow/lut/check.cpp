@@ -496,7 +496,8 @@ std::string lutCheckCsv(const std::vector<PatchCheck>& patches) {
 // --- The picture -------------------------------------------------------------
 
 cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
-                        const std::vector<PatchCheck>& patches, const std::string& cubeName) {
+                        const std::vector<PatchCheck>& patches, const LutVerdict& verdict,
+                        const std::string& cubeName) {
     const int count = int(patches.size());
     const ChartLayout layout = layoutOf(input.detectorType, count);
     const int width = std::min(
@@ -514,7 +515,6 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     const int half = (width - 3 * kMargin) / 2;
 
     // rows of the picture, top to bottom
-    const LutVerdict verdict = lutVerdict(input, patches, sceneLight(input, cube));
     std::vector<std::string> verdictText;
     for (const std::string& line : verdictLines(verdict, input, patches))
         for (std::string& part : wrapped(line, width - 2 * kMargin, kHeadingScale))
@@ -633,8 +633,8 @@ LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cub
     written.verdict = lutVerdict(input, patches, sceneLight(input, cube));
     written.verdictText = verdictLines(written.verdict, input, patches);
     written.csv = replaceFileContents(csvPath, lutCheckCsv(patches));
-    written.picture =
-        writeImageFile(picturePath, lutCheckPicture(input, cube, patches, fileNameOf(cubePath)));
+    written.picture = writeImageFile(
+        picturePath, lutCheckPicture(input, cube, patches, written.verdict, fileNameOf(cubePath)));
     return written;
 }
 

@@ -142,11 +142,6 @@ std::vector<PatchCheck> checkPatches(const LutCheckInput& input, const CubeLut& 
 // The CSV text: a header row, then one row per patch in the chart's order.
 std::string lutCheckCsv(const std::vector<PatchCheck>& patches);
 
-// The check picture: heading, the photo before | after the cube, then one tile
-// per patch (reference | as photographed | after) in the chart's rows.
-cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
-                        const std::vector<PatchCheck>& patches, const std::string& cubeName);
-
 // What the cube does to the light greys of the scene around the chart that are
 // far brighter than the chart's lightest grey: lit otherwise than the chart
 // (a screen's white around a chart it shows, daylight around a chart in shade),
@@ -200,6 +195,12 @@ bool patchClipped(const PatchCheck& patch);
 // do, and the worst patches by name, before -> after and which way they are off.
 std::vector<std::string> verdictLines(const LutVerdict& verdict, const LutCheckInput& input,
                                       const std::vector<PatchCheck>& patches);
+
+// The check picture: `verdict` as its heading, the photo before | after the cube, then one tile
+// per patch (reference | as photographed | after) in the chart's rows.
+cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
+                        const std::vector<PatchCheck>& patches, const LutVerdict& verdict,
+                        const std::string& cubeName);
 
 struct LutCheckWritten {
     Outcome check;                         // the cube read back and the reference at hand

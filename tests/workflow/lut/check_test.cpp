@@ -162,7 +162,9 @@ TEST(LutCheckFiles, ThePictureStaysWithin1600PixelsForEveryLayout) {
         input.measured = cv::Mat(reference.patchCount, 1, CV_64FC3, cv::Scalar(0.2, 0.4, 0.6));
         input.reference = input.measured.clone();
         input.used.assign(std::size_t(reference.patchCount), true);
-        cv::Mat picture = lutCheckPicture(input, cube, checkPatches(input, cube), "cc_LUT.cube");
+        const std::vector<PatchCheck> patches = checkPatches(input, cube);
+        cv::Mat picture =
+            lutCheckPicture(input, cube, patches, lutVerdict(input, patches), "cc_LUT.cube");
         EXPECT_LE(picture.cols, 1600) << choice;
         EXPECT_LE(input.photo.cols * 2, picture.cols) << choice;
         EXPECT_LT(picture.rows, 2000) << choice;
