@@ -73,6 +73,17 @@ void outlineCharts(cv::Mat& image, const CheckerList& checkers);
 // The mean patch colours of one chart as N x 1, 3 channels, scaled to 0..1.
 cv::Mat measuredPatchColours(const cv::Ptr<cv::mcc::CChecker>& checker);
 
+// Where the patches sit on a chart of `patches` patches: its columns and rows
+// as the detector lays them, the patches' order running along the rows (the
+// Digital SG's 14 at a time). Unknown charts: rows of six.
+struct ChartLayout {
+    int columns = 6;
+    int rows = 4;
+    int columnOf(int i) const { return i % columns; }
+    int rowOf(int i) const { return i / columns; }
+};
+ChartLayout chartLayout(cv::mcc::TYPECHART detectorType, int patches);
+
 // The shorter side of a found chart's box, in pixels.
 double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker);
 

@@ -70,6 +70,14 @@ double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker) {
     return side;
 }
 
+ChartLayout chartLayout(cv::mcc::TYPECHART detectorType, int patches) {
+    if (detectorType == cv::mcc::SG140 && patches == 140) return {14, 10};
+    if (detectorType == cv::mcc::VINYL18 && patches == 18) return {6, 3};
+    ChartLayout layout;
+    layout.rows = std::max(1, (patches + layout.columns - 1) / layout.columns);
+    return layout;
+}
+
 bool chartHasColour(const cv::Mat& measured) {
     // a grey JPEG's patches stay within a step or two of grey; the chart's
     // coloured patches lie tens of steps from it under any light

@@ -81,24 +81,6 @@ std::vector<std::string> wrapped(const std::string& text, int width, double scal
     return lines;
 }
 
-// Where the patches sit on the chart: columns and rows as the chart is seen,
-// and whether its data runs down the columns (the Digital SG's does).
-struct ChartLayout {
-    int columns = 6;
-    int rows = 4;
-    bool byColumn = false;
-    int columnOf(int i) const { return byColumn ? i / rows : i % columns; }
-    int rowOf(int i) const { return byColumn ? i % rows : i / columns; }
-};
-
-ChartLayout layoutOf(cv::mcc::TYPECHART detectorType, int patches) {
-    if (detectorType == cv::mcc::SG140 && patches == 140) return {14, 10, true};
-    if (detectorType == cv::mcc::VINYL18 && patches == 18) return {6, 3, false};
-    ChartLayout layout;
-    layout.rows = std::max(1, (patches + layout.columns - 1) / layout.columns);
-    return layout;
-}
-
 // One tile: the swatch split in three, the patch number, the differences.
 void drawTile(cv::Mat& picture, cv::Rect cell, int number, const PatchCheck& patch, double scale,
               int lineHeight) {
@@ -463,7 +445,7 @@ std::vector<std::string> verdictLines(const LutVerdict& verdict, const LutCheckI
         }
     }
     std::string worst = "Worst patches after the cube:";
-    const ChartLayout layout = layoutOf(input.detectorType, verdict.patches);
+    const ChartLayout layout = chartLayout(input.detectorType, verdict.patches);
     for (std::size_t k = 0; k < verdict.worst.size(); ++k) {
         const int i = verdict.worst[k];
         const PatchCheck& patch = patches[std::size_t(i)];
@@ -499,7 +481,7 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
                         const std::vector<PatchCheck>& patches, const LutVerdict& verdict,
                         const std::string& cubeName) {
     const int count = int(patches.size());
-    const ChartLayout layout = layoutOf(input.detectorType, count);
+    const ChartLayout layout = chartLayout(input.detectorType, count);
     const int width = std::min(
         kMaxPictureWidth,
         std::max(2 * kPhotoBox + 3 * kMargin, layout.columns * kMinCellWidth + 2 * kMargin));

@@ -62,5 +62,36 @@ TEST(Detection, SixteenBitFramesAreScaledToEightBits) {
     EXPECT_TRUE(sameBytes(photo, detectorImage(deepWithAlpha)));
 }
 
+// Each chart type drawn from its reference colours, patch i where its layout
+// puts it, on a grey ground: the detector finds it and its colours pass the
+// colour test. Regression: the Digital SG's layout ran down columns of ten, so
+// the check picture scattered its tiles and named its patches wrongly.
+TEST(Detection, EachChartDrawnInItsLayoutIsFoundWithItsColours) {
+    constexpr int kPatch = 60, kGap = 14;
+    for (int choice : {1, 5, 6}) {
+        const ChartReference reference = chartReference(choice);
+        const cv::Mat colours = referenceSrgb(reference);
+        const ChartLayout layout = chartLayout(reference.detectorType, colours.rows);
+        const cv::Size chart(layout.columns * (kPatch + kGap) + kGap,
+                             layout.rows * (kPatch + kGap) + kGap);
+        cv::Mat photo(chart * 2, CV_8UC3, cv::Scalar::all(120));
+        cv::Mat drawn =
+            photo(cv::Rect(chart.width / 2, chart.height / 2, chart.width, chart.height));
+        drawn.setTo(cv::Scalar::all(25));
+        for (int i = 0; i < colours.rows; ++i) {
+            const cv::Vec3d rgb = colours.at<cv::Vec3d>(i) * 255;
+            cv::rectangle(drawn,
+                          {kGap + layout.columnOf(i) * (kPatch + kGap),
+                           kGap + layout.rowOf(i) * (kPatch + kGap), kPatch, kPatch},
+                          cv::Scalar(rgb[2], rgb[1], rgb[0]), cv::FILLED);
+        }
+        const ChartFound found =
+            findChart(photo, reference.detectorType, [&](const cv::Ptr<cv::mcc::CChecker>& c) {
+                return chartColoursMatch(measuredPatchColours(c), reference).done;
+            });
+        EXPECT_EQ(found.checkers.size(), 1u) << reference.label;
+    }
+}
+
 }  // namespace
 }  // namespace tintsmith
