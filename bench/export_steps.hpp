@@ -23,8 +23,7 @@ inline bool exportLut(cv::Mat& image, const cv::Ptr<cv::mcc::CChecker>& checker,
     ResultWindow window;  // as the program draws into a photo that fits the screen
     drawLoss(window, image, fit.loss);
     LutCheckInput check = lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
-    for (const cv::Point2f& corner : checker->getBox())
-        check.chartOutline.push_back(corner * (double(checkPhoto.cols) / image.cols));
+    check.chartOutline = chartOutline(checker, double(checkPhoto.cols) / image.cols);
     const cv::Mat lut = correctImage(lattice.image, *fit.model);
     fit.model.reset();
     LutVerdict verdict;  // judged before writing, as the program does

@@ -65,8 +65,7 @@ int main(int argc, char** argv) {
         Cost a = timed([&] { photo = lutCheckPhoto(image); });
         Cost b = timed([&] {
             input = lutCheckInput(photo, measured, reference, *fit.model, fit.loss);
-            for (const cv::Point2f& corner : checkers.front()->getBox())
-                input.chartOutline.push_back(corner * (double(photo.cols) / image.cols));
+            input.chartOutline = chartOutline(checkers.front(), double(photo.cols) / image.cols);
         });
         Cost c =
             timed([&] { writeLutCheck(input, paths.cube, paths.checkCsv, paths.checkPicture); });

@@ -87,6 +87,9 @@ ChartLayout chartLayout(cv::mcc::TYPECHART detectorType, int patches);
 // The shorter side of a found chart's box, in pixels.
 double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker);
 
+// The corners of a found chart's box in a copy of its photo scaled by `scale`.
+std::vector<cv::Point2f> chartOutline(const cv::Ptr<cv::mcc::CChecker>& checker, double scale);
+
 // True when some measured patch shows colour: its channels differ by more
 // than a grey photo's noise. A chart photographed in grey gives a LUT of tones
 // alone.

@@ -70,6 +70,12 @@ double chartSide(const cv::Ptr<cv::mcc::CChecker>& checker) {
     return side;
 }
 
+std::vector<cv::Point2f> chartOutline(const cv::Ptr<cv::mcc::CChecker>& checker, double scale) {
+    std::vector<cv::Point2f> outline;
+    for (const cv::Point2f& corner : checker->getBox()) outline.push_back(corner * scale);
+    return outline;
+}
+
 ChartLayout chartLayout(cv::mcc::TYPECHART detectorType, int patches) {
     if (detectorType == cv::mcc::SG140 && patches == 140) return {14, 10};
     if (detectorType == cv::mcc::VINYL18 && patches == 18) return {6, 3};
