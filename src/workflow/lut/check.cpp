@@ -45,6 +45,13 @@ cv::Scalar differenceColour(double difference) {
     return kPoor;
 }
 
+// The photo the check shows: the chart photo, or one pixel of the ground
+// when there is none.
+cv::Mat shownPhoto(const LutCheckInput& input) {
+    return input.photo.type() == CV_8UC3 && !input.photo.empty() ? input.photo
+                                                                 : cv::Mat(1, 1, CV_8UC3, kGround);
+}
+
 cv::Scalar displayColour(const cv::Vec3d& rgb) {
     auto byte = [](double v) { return cv::saturate_cast<std::uint8_t>(v * 255); };
     return cv::Scalar(byte(rgb[2]), byte(rgb[1]), byte(rgb[0]));
@@ -229,7 +236,7 @@ std::vector<PatchCheck> checkPatches(const LutCheckInput& input, const CubeLut& 
     return patches;
 }
 
-SceneLight sceneLight(const LutCheckInput& input, const CubeLut& cube) {
+SceneLight sceneLight(const LutCheckInput& input, const cv::Mat& after) {
     SceneLight light;
     if (input.photo.empty() || input.photo.type() != CV_8UC3 || input.chartOutline.size() < 3 ||
         input.neutrals.empty() || input.neutrals.front() >= input.measured.rows)
@@ -245,7 +252,7 @@ SceneLight sceneLight(const LutCheckInput& input, const CubeLut& cube) {
         cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
         return lab;
     };
-    const cv::Mat before = labOf(input.photo), after = labOf(applyCubeToImage(cube, input.photo));
+    const cv::Mat before = labOf(input.photo), made = labOf(after);
     int sceneCount = 0, lit = 0;
     for (int y = 0; y < scene.rows; ++y)
         for (int x = 0; x < scene.cols; ++x) {
@@ -253,11 +260,11 @@ SceneLight sceneLight(const LutCheckInput& input, const CubeLut& cube) {
             ++sceneCount;
             const cv::Vec3d seen = before.at<cv::Vec3f>(y, x);
             if (seen[0] <= lightestGrey + kLitOtherwise || labChroma(seen) >= kSceneGrey) continue;
-            const cv::Vec3d made = after.at<cv::Vec3f>(y, x);
+            const cv::Vec3d cubed = made.at<cv::Vec3f>(y, x);
             ++lit;
             light.chromaBefore += labChroma(seen);
-            light.chromaAfter += labChroma(made);
-            light.castAfter += cv::Vec2d(made[1], made[2]);
+            light.chromaAfter += labChroma(cubed);
+            light.castAfter += cv::Vec2d(cubed[1], cubed[2]);
         }
     if (lit == 0) return light;
     light.share = double(lit) / sceneCount;
@@ -477,7 +484,7 @@ std::string lutCheckCsv(const std::vector<PatchCheck>& patches) {
 
 // --- The picture -------------------------------------------------------------
 
-cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
+cv::Mat lutCheckPicture(const LutCheckInput& input, const cv::Mat& after,
                         const std::vector<PatchCheck>& patches, const LutVerdict& verdict,
                         const std::string& cubeName) {
     const int count = int(patches.size());
@@ -491,9 +498,7 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     const int lineHeight = wide ? 22 : 18;
     const int swatchHeight = std::clamp(int(cellWidth * 0.3), 40, 70);
     const int cellHeight = swatchHeight + 2 * lineHeight + 8 + 10;
-    const cv::Mat photo = input.photo.type() == CV_8UC3 && !input.photo.empty()
-                              ? input.photo
-                              : cv::Mat(1, 1, CV_8UC3, kGround);
+    const cv::Mat photo = shownPhoto(input);
     const int half = (width - 3 * kMargin) / 2;
 
     // rows of the picture, top to bottom
@@ -538,8 +543,7 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
     drawCaption(picture, "After: " + cubeName + " applied", {rightX, photosTop - 10}, 0.6,
                 kDimText);
     photo.copyTo(picture(cv::Rect(leftX, photosTop, photo.cols, photo.rows)));
-    applyCubeToImage(cube, photo)
-        .copyTo(picture(cv::Rect(rightX, photosTop, photo.cols, photo.rows)));
+    after.copyTo(picture(cv::Rect(rightX, photosTop, photo.cols, photo.rows)));
 
     // legend
     drawCaption(picture,
@@ -579,12 +583,21 @@ cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
 
 namespace {
 
-// Every patch through `cube`; not done when the chart's reference colours are
-// not at hand.
-Outcome checkedPatches(const LutCheckInput& input, const CubeLut& cube,
-                       std::vector<PatchCheck>& patches) {
-    patches = checkPatches(input, cube);
-    if (patches.empty()) return failed("the chart's reference colours are not available");
+// The cube on the chart: every patch and the photo through it, and the
+// verdict on both.
+struct CubeChecked {
+    std::vector<PatchCheck> patches;
+    cv::Mat after;  // the photo the check shows, the cube applied
+    LutVerdict verdict;
+};
+
+// The one check behind the verdict before writing and the check of the file;
+// not done when the chart's reference colours are not at hand.
+Outcome checkCube(const LutCheckInput& input, const CubeLut& cube, CubeChecked& checked) {
+    checked.patches = checkPatches(input, cube);
+    if (checked.patches.empty()) return failed("the chart's reference colours are not available");
+    checked.after = applyCubeToImage(cube, shownPhoto(input));
+    checked.verdict = lutVerdict(input, checked.patches, sceneLight(input, checked.after));
     return {};
 }
 
@@ -592,10 +605,10 @@ Outcome checkedPatches(const LutCheckInput& input, const CubeLut& cube,
 
 Outcome judgeLut(const LutCheckInput& input, const cv::Mat& lut, LutVerdict& verdict) {
     CubeLut cube;
-    std::vector<PatchCheck> patches;
+    CubeChecked checked;
     Outcome judged = parseCube(cubeText(lut), cube);
-    if (judged.done) judged = checkedPatches(input, cube, patches);
-    if (judged.done) verdict = lutVerdict(input, patches, sceneLight(input, cube));
+    if (judged.done) judged = checkCube(input, cube, checked);
+    if (judged.done) verdict = checked.verdict;
     return judged;
 }
 
@@ -609,14 +622,15 @@ LutCheckWritten writeLutCheck(const LutCheckInput& input, const std::string& cub
     if (!written.check.done) return written;
     text.clear();
     text.shrink_to_fit();
-    std::vector<PatchCheck> patches;
-    written.check = checkedPatches(input, cube, patches);
+    CubeChecked checked;
+    written.check = checkCube(input, cube, checked);
     if (!written.check.done) return written;
-    written.verdict = lutVerdict(input, patches, sceneLight(input, cube));
-    written.verdictText = verdictLines(written.verdict, input, patches);
-    written.csv = replaceFileContents(csvPath, lutCheckCsv(patches));
-    written.picture = writeImageFile(
-        picturePath, lutCheckPicture(input, cube, patches, written.verdict, fileNameOf(cubePath)));
+    written.verdict = checked.verdict;
+    written.verdictText = verdictLines(written.verdict, input, checked.patches);
+    written.csv = replaceFileContents(csvPath, lutCheckCsv(checked.patches));
+    written.picture =
+        writeImageFile(picturePath, lutCheckPicture(input, checked.after, checked.patches,
+                                                    written.verdict, fileNameOf(cubePath)));
     return written;
 }
 

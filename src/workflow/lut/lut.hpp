@@ -153,7 +153,8 @@ struct SceneLight {
 };
 
 // Not judged (share 0) without a photo, an outline or greys on the chart.
-SceneLight sceneLight(const LutCheckInput& input, const CubeLut& cube);
+// `after`: the photo with the cube applied.
+SceneLight sceneLight(const LutCheckInput& input, const cv::Mat& after);
 
 // What the check concludes, over every patch of the chart (also those the fit
 // left out) and over its greys as a group. The cube is good when it brings the
@@ -196,9 +197,10 @@ bool patchClipped(const PatchCheck& patch);
 std::vector<std::string> verdictLines(const LutVerdict& verdict, const LutCheckInput& input,
                                       const std::vector<PatchCheck>& patches);
 
-// The check picture: `verdict` as its heading, the photo before | after the cube, then one tile
-// per patch (reference | as photographed | after) in the chart's rows.
-cv::Mat lutCheckPicture(const LutCheckInput& input, const CubeLut& cube,
+// The check picture: `verdict` as its heading, the photo before | after the cube (`after`: the
+// photo with the cube applied; without a photo, a pixel of the ground so), then one tile per
+// patch (reference | as photographed | after) in the chart's rows.
+cv::Mat lutCheckPicture(const LutCheckInput& input, const cv::Mat& after,
                         const std::vector<PatchCheck>& patches, const LutVerdict& verdict,
                         const std::string& cubeName);
 

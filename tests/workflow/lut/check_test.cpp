@@ -163,8 +163,8 @@ TEST(LutCheckFiles, ThePictureStaysWithin1600PixelsForEveryLayout) {
         input.reference = input.measured.clone();
         input.used.assign(std::size_t(reference.patchCount), true);
         const std::vector<PatchCheck> patches = checkPatches(input, cube);
-        cv::Mat picture =
-            lutCheckPicture(input, cube, patches, lutVerdict(input, patches), "cc_LUT.cube");
+        cv::Mat picture = lutCheckPicture(input, applyCubeToImage(cube, input.photo), patches,
+                                          lutVerdict(input, patches), "cc_LUT.cube");
         EXPECT_LE(picture.cols, 1600) << choice;
         EXPECT_LE(input.photo.cols * 2, picture.cols) << choice;
         EXPECT_LT(picture.rows, 2000) << choice;
