@@ -598,8 +598,7 @@ int runPhases(const char*& phase) {
         LutCheckInput check = lutCheckInput(checkPhoto, measured, reference, *fit.model, fit.loss);
         check.chartSide = chartSide(checker);
         check.uneven = unevenPatches(checker);
-        for (const cv::Point2f& corner : checker->getBox())
-            check.chartOutline.push_back(corner * (double(checkPhoto.cols) / image.cols));
+        check.chartOutline = chartOutline(checker, double(checkPhoto.cols) / image.cols);
 
         // the fitted chart at once, when its LUT is to be written; with a
         // batch, under the batch's count
