@@ -10,13 +10,19 @@
 #include "platform/platform.hpp"
 
 namespace platform {
+namespace {
+
+// fsync fails with EINVAL on what cannot be synced (pipes, devices) and EROFS
+// on a read-only file system; the data did reach them, so only real I/O errors
+// count.
+bool syncedOrUnsyncable(int fd) {
+    return fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+}
+
+}  // namespace
 
 bool syncToDisk(std::FILE* stream) {
-    if (std::fflush(stream) != 0) return false;
-    // fsync fails with EINVAL on streams that cannot be synced (pipes, devices);
-    // the data did reach them, so only real I/O errors count.
-    if (fsync(fileno(stream)) != 0 && errno != EINVAL && errno != EROFS) return false;
-    return true;
+    return std::fflush(stream) == 0 && syncedOrUnsyncable(fileno(stream));
 }
 
 std::FILE* createNewFile(const std::string& path) {
@@ -66,7 +72,7 @@ bool replaceFile(const std::string& from, const std::string& to) {
     const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return true;  // a folder we may write to but not read: nothing to sync through
-    const bool synced = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+    const bool synced = syncedOrUnsyncable(fd);
     const int error = errno;
     close(fd);
     errno = error;

@@ -258,7 +258,8 @@ void correctAndStage(Entry& entry, const std::string& format, std::vector<std::u
     bool inBands = false;
     try {
         // the whole-image way meets any error of a band, and tells it as usual
-        inBands = correctJpegInBands(bytes, read.file.orientation, format, table, encoded, block);
+        inBands =
+            correctJpegInBands(bytes, read.metadata.orientation, format, table, encoded, block);
     } catch (...) {
     }
     if (!inBands) {

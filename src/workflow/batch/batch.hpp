@@ -133,7 +133,7 @@ int fastOutputByte(double linear);
 // Corrects a JPEG photo, the checked bytes of its file, straight into the
 // bytes of its corrected file encoded as `outputExtension` (".jpg"), band by
 // band: the bytes that decodeImageBytes, the correction and imencode would
-// give. A photo its `orientation` (1 to 8, its record's) turns is gathered
+// give. A photo its `orientation` (1 to 8, its metadata's) turns is gathered
 // whole, turned, from `allocator` when given. False, with `encoded` left
 // alone, when the photo or the output's format is not one it can promise that
 // for; the photo then goes the whole-image way. An error of the model is

@@ -7,7 +7,7 @@
 // The bytes are those of imdecode, the correction and imencode with its
 // defaults: OpenCV calls the same libjpeg with the settings written out here,
 // and only the order of the colour channels in libjpeg's buffers differs. A
-// photo stored on its side or mirrored (as its record's orientation says) has
+// photo stored on its side or mirrored (as its metadata's orientation says) has
 // its corrected bands put straight into their turned places in one whole
 // picture, which is then encoded. A photo for which the bytes cannot be
 // promised (other colour components, a warning about damaged data) is declined
@@ -91,7 +91,7 @@ struct Bands {
     const std::vector<std::uint8_t>* input = nullptr;
     std::vector<std::uint8_t> band;  // kBandRows rows of BGR pixels
     ColourTable* table = nullptr;
-    int orientation = 1;                    // the photo's, as its record holds it
+    int orientation = 1;                    // the photo's, as its metadata holds it
     cv::Mat turned;                         // ...and the whole photo it turns, when not 1
     cv::MatAllocator* allocator = nullptr;  // where `turned` is made
 

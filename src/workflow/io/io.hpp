@@ -89,10 +89,6 @@ struct FileSniff {
     int width = 0, height = 0;  // a picture's size, from its header
     int pages = 1;              // the full-size pictures in it (a TIFF's pages)
     std::string damage;  // what its header already shows ("is cut short (...)"); "" when none
-    // How its pixels are turned to stand upright, 1 to 8 as in Exif: its
-    // metadata's, once the file is read (PhotoMetadata::orientation). The one
-    // decision both decode paths follow.
-    int orientation = 1;
 };
 
 // Reads up to `size` bytes at `offset` into `into`; gives how many it read.
@@ -136,9 +132,11 @@ bool notAPhoto(ReadProblem problem);
 struct ImageRead {
     Outcome outcome;
     ReadProblem problem = ReadProblem::None;
-    FileSniff file;          // what the file is, as far as it was looked at
-    PhotoMetadata metadata;  // what a corrected copy carries, once the bytes are read
-    cv::Mat image;           // 8-bit BGR when read, turned as file.orientation says
+    FileSniff file;  // what the file is, as far as it was looked at
+    // what a corrected copy carries, once the bytes are read, and the
+    // orientation both decode paths turn the pixels by
+    PhotoMetadata metadata;
+    cv::Mat image;  // 8-bit BGR when read, turned as metadata.orientation says
 };
 
 // Reads a picture as 8-bit BGR only when every pixel of it decodes and it fits

@@ -276,8 +276,4 @@ std::vector<int> resolutionParameters(const PhotoMetadata& metadata, const std::
         cv::IMWRITE_TIFF_YDPI,    value(r.y)};
 }
 
-std::string nonSrgbProfile(const std::uint8_t* data, std::size_t size) {
-    return photoMetadata(data, size).nonSrgbProfile;
-}
-
 }  // namespace tintsmith

@@ -34,7 +34,9 @@ struct PhotoMetadata {
     // orientation (IFD0's), else XMP's tiff:Orientation, else 1. The
     // thumbnail's (IFD1's) never counts. 1 to 8.
     int orientation = 1;
-    // The name of the colour profile when it is not sRGB, as nonSrgbProfile.
+    // The name of a JPEG's, PNG's, TIFF's or WebP's colour profile when it is
+    // not sRGB ("unnamed" when it has none); "" when there is none, or it is
+    // sRGB or grey.
     std::string nonSrgbProfile;
     Resolution resolution;
     std::vector<std::string> pngText;  // a PNG's other text chunks: type, then data
@@ -58,12 +60,5 @@ std::string withMetadata(std::string encoded, const PhotoMetadata& metadata);
 // resolution itself, where Exiv2 cannot add it afterwards (a TIFF's, which
 // belongs to its picture); none for other formats.
 std::vector<int> resolutionParameters(const PhotoMetadata& metadata, const std::string& extension);
-
-// --- The colour profile ------------------------------------------------------
-
-// The name of a JPEG, PNG, TIFF or WebP file's colour profile when it is not
-// sRGB ("unnamed" when it has none); "" when there is none, or it is sRGB or
-// grey.
-std::string nonSrgbProfile(const std::uint8_t* data, std::size_t size);
 
 }  // namespace tintsmith

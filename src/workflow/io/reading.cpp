@@ -1,5 +1,5 @@
 // Reading a picture whole, or not at all, turned by the one orientation its
-// record holds.
+// metadata holds.
 // Sections: orientation · the file read · the picture decoded.
 #include <algorithm>
 #include <filesystem>
@@ -56,13 +56,6 @@ void swapRedAndBlue(cv::Mat& image) {
         std::uint8_t* pixel = image.ptr<std::uint8_t>(row);
         for (int col = 0; col < image.cols; ++col, pixel += 3) std::swap(pixel[0], pixel[2]);
     }
-}
-
-// The metadata a corrected copy carries, and with it the orientation, which is
-// the metadata's wherever in the file it stands.
-void takeMetadata(const std::vector<std::uint8_t>& bytes, ImageRead& read) {
-    read.metadata = photoMetadata(bytes.data(), bytes.size());
-    read.file.orientation = read.metadata.orientation;
 }
 
 }  // namespace
@@ -181,7 +174,8 @@ ImageRead readImageBytes(const std::string& path, std::size_t maxPixels,
         const std::string damage = pngDamage(bytes.data(), bytes.size());
         if (!damage.empty()) return refuse(ReadProblem::Damaged, what + damage);
     }
-    takeMetadata(bytes, read);
+    // what a corrected copy carries, and the orientation wherever in the file it stands
+    read.metadata = photoMetadata(bytes.data(), bytes.size());
     return read;
 }
 
@@ -191,7 +185,7 @@ void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
                       cv::MatAllocator* allocator) {
     if (read.file.kind != FileKind::Picture) {
         read.file = sniffBytes("", bytes.data(), bytes.size());
-        takeMetadata(bytes, read);
+        read.metadata = photoMetadata(bytes.data(), bytes.size());
     }
     const FileSniff& file = read.file;
     auto refuse = [&](ReadProblem problem, std::string reason) {
@@ -199,7 +193,7 @@ void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
         read.problem = problem;
         read.outcome = failed(std::move(reason));
     };
-    // the orientation is the record's, decided once for both decode paths:
+    // the orientation is the metadata's, decided once for both decode paths:
     // OpenCV's own turning (its first APP1 segment's, IFD1's too) is left out
     const int flags = cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
     const std::vector<std::uint8_t>* whole = &bytes;
@@ -220,9 +214,9 @@ void decodeImageBytes(const std::vector<std::uint8_t>& bytes, ImageRead& read,
         }
         if (!damage.empty()) return refuse(ReadProblem::Damaged, "the JPEG file " + damage);
     }
-    // OpenCV's TIFF decoder turns the pixels by the tag the record holds itself,
-    // whatever the flags
-    const int turn = file.format == "TIFF" ? 1 : file.orientation;
+    // OpenCV's TIFF decoder turns the pixels by the tag the metadata holds
+    // itself, whatever the flags
+    const int turn = file.format == "TIFF" ? 1 : read.metadata.orientation;
     try {
         read.image.allocator = allocator;  // the decoder makes the picture in this Mat
         read.image = cv::imdecode(*whole, flags, &read.image);

@@ -15,6 +15,8 @@ namespace {
 
 constexpr char kTemporaryPrefix[] = ".tintsmith-";
 constexpr char kTemporaryExtension[] = ".tmp";
+// Why a file cannot be put where a folder bears its name.
+constexpr char kFolderInTheWay[] = "a folder of that name is in the way";
 
 // Tries for a temporary file before giving up: another run tidying the folder
 // may take a new one for a left one in the instant before its lock is taken.
@@ -28,7 +30,7 @@ constexpr int kTakenNames = 64;
 Outcome renameFailure() {
     const int renameError = errno ? errno : EIO;
     if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST)
-        return failed("a folder of that name is in the way");
+        return failed(kFolderInTheWay);
     return failed(std::strerror(renameError));
 }
 
@@ -60,7 +62,7 @@ bool isTemporaryName(const std::string& name) {
 
 Outcome replaceable(const std::string& path) {
     const platform::PathFacts facts = platform::pathFacts(path);
-    if (facts.folder) return failed("a folder of that name is in the way");
+    if (facts.folder) return failed(kFolderInTheWay);
     if (facts.link)
         return failed(
             "it is a link, and Tintsmith writes nothing through a link, which may lead out "

@@ -58,7 +58,7 @@ TEST(Corpus, EveryFileHasItsExpectedOutcome) {
             EXPECT_TRUE(read.outcome.done) << expected.file << ": " << read.outcome.reason;
             EXPECT_EQ(read.image.size(), cv::Size(expected.width, expected.height))
                 << expected.file;
-            EXPECT_EQ(read.file.orientation, expected.orientation) << expected.file;
+            EXPECT_EQ(read.metadata.orientation, expected.orientation) << expected.file;
         } else {
             EXPECT_NE(read.problem, ReadProblem::None) << expected.file;
             EXPECT_NE(read.outcome.reason.find(expected.reason), std::string::npos)

@@ -257,7 +257,9 @@ TEST(MetadataProfile, AColourProfileOtherThanSrgbIsNamed) {
         jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
         return jpeg;
     };
-    const auto judged = [](const Bytes& file) { return nonSrgbProfile(file.data(), file.size()); };
+    const auto judged = [](const Bytes& file) {
+        return photoMetadata(file.data(), file.size()).nonSrgbProfile;
+    };
     EXPECT_EQ(judged(inJpeg(profile("RGB ", kSrgb, "sRGB IEC61966-2.1"))), "");
     EXPECT_EQ(judged(inJpeg(profile("RGB ", kAdobe, "Adobe RGB (1998)"))), "Adobe RGB (1998)");
     EXPECT_EQ(judged(inJpeg(profile("RGB ", kAdobe, "sRGB, they said"))), "sRGB, they said");
