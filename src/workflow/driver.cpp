@@ -567,22 +567,23 @@ int runPhases(const char*& phase) {
             "whole picture: check its green outline in the result window.");
 
     phase = "fitting the correction and writing the LUT files";
+    // the lattice, once for the run and before any model exists, so that a
+    // missing one is told even when the fit then fails
+    const ImageRead lattice = readImageWhole(paths.lattice);
+    if (!lattice.outcome.done) {
+        say("Could not read the lattice image original.png (" + paths.lattice + "): " +
+            lattice.outcome.reason + ", so no LUT files were written" + latticeAdvice(paths));
+        complete = false;
+    }
     bool wroteAny = false;  // a LUT file or a corrected photo
     ResultWindow window;
     const platform::ScreenArea screen = platform::screenArea();
     prepareResult(window, image, {screen.width, screen.height});
     for (const auto& checker : checkers) {
-        // outline, measure and fit; the lattice is read before the model
-        // exists, so that a missing one is told even when the fit then fails
+        // outline, measure and fit
         const cv::Mat checkPhoto = lutCheckPhoto(image);  // before the outline and the loss
         outlineResult(window, image, checker);
         const cv::Mat measured = measuredPatchColours(checker);
-        const ImageRead lattice = readImageWhole(paths.lattice);
-        if (!lattice.outcome.done) {
-            say("Could not read the lattice image original.png (" + paths.lattice + "): " +
-                lattice.outcome.reason + ", so no LUT files were written" + latticeAdvice(paths));
-            complete = false;
-        }
         // a chart photographed without colour gives a LUT of tones alone
         if (!chartHasColour(measured))
             say("The chart shows no colour (a black-and-white or grey photo?): the LUT files "
