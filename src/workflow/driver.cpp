@@ -665,7 +665,7 @@ std::string helpText() {
     const WorkingPaths paths = buildWorkingPaths(documents);
     std::error_code error;
     const std::string folder =
-        documents.empty() ? "none, as no Documents folder is known (HOME is not set)"
+        documents.empty() ? "none, as no Documents folder is known" + noDocumentsReason()
         : std::filesystem::is_directory(paths.folder, error)
             ? paths.folder
             : paths.folder + " (not there yet: make it, with Photos and ccPhotos inside)";
