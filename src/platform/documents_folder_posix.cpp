@@ -17,6 +17,17 @@ std::string environment(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
+// `path` without the trailing '/'s that would double the one put after it.
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// $HOME, spelt one way for every path built on it.
+std::string environmentHome() {
+    return withoutTrailingSlashes(environment("HOME"));
+}
+
 // The text of the regular file at `path`; "" for anything else (a named pipe
 // would wait for a writer for ever), opened without waiting to find out.
 std::string regularFileText(const std::string& path) {
@@ -72,27 +83,23 @@ std::string passwdHome() {
 
 // $HOME, else the user's entry's home; "" when neither names one.
 std::string userHome() {
-    const std::string home = environment("HOME");
-    return home.empty() ? passwdHome() : home;
+    const std::string home = environmentHome();
+    return home.empty() ? withoutTrailingSlashes(passwdHome()) : home;
 }
 
 }  // namespace
 
 std::string documentsFolder() {
-    std::string folder = xdgDocuments(environment("HOME"));
-    if (folder.empty()) {
-        const std::string home = userHome();
-        if (!home.empty()) folder = home + "/Documents";
-    }
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::string folder = xdgDocuments(environmentHome());
+    if (folder.empty()) folder = plainDocumentsFolder();
+    folder = withoutTrailingSlashes(folder);
     // A path the system cannot open is as good as none.
     if (folder.size() >= PATH_MAX) return {};
     return folder;
 }
 
 std::string plainDocumentsFolder() {
-    std::string home = userHome();
-    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    const std::string home = userHome();
     return home.empty() ? std::string() : home + "/Documents";
 }
 

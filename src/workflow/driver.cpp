@@ -159,19 +159,16 @@ constexpr char kNoMemory[] =
 constexpr char kReportFault[] =
     "; this is a fault in Tintsmith: please report it with this line and the files you used";
 
-// What to do about a file that could not be written.
-constexpr char kWriteAdvice[] =
-    "; check that its folder exists, has free space and may be written to, then run Tintsmith "
-    "again";
-
-// What to do about a file not written for `reason`: the general advice,
-// unless the reason ends in its own.
-std::string writeAdvice(const std::string& reason) {
+// The line for the file at `path` not written for `reason`, with what to do:
+// the general advice, unless the reason ends in its own.
+std::string notWrittenLine(const std::string& path, const std::string& reason) {
     const std::string own = "run Tintsmith again";
-    return reason.size() >= own.size() &&
-                   reason.compare(reason.size() - own.size(), own.size(), own) == 0
-               ? ""
-               : kWriteAdvice;
+    const bool advised = reason.size() >= own.size() &&
+                         reason.compare(reason.size() - own.size(), own.size(), own) == 0;
+    return "Could not write " + path + ": " + reason +
+           (advised ? ""
+                    : "; check that its folder exists, has free space and may be written to, "
+                      "then run Tintsmith again");
 }
 
 // What to do about an original.png that cannot serve: it is made anew when missing.
@@ -219,7 +216,7 @@ std::string batchLine(const BatchNote& note, const WorkingPaths& paths) {
         case BatchNote::Kind::NameTaken:
             return "Skipping " + note.path + ": " + note.reason;
         case BatchNote::Kind::NotWritten:
-            return "Could not write " + note.path + ": " + note.reason + writeAdvice(note.reason);
+            return notWrittenLine(note.path, note.reason);
         case BatchNote::Kind::FolderNotWritten:
             return "Could not write into the folder " + note.path + ": " + note.reason +
                    ", so no photo was corrected; make it beside cc.jpg, a folder you may write "
@@ -307,13 +304,11 @@ bool toldLutFiles(const LutFilesWritten& written, const WorkingPaths& paths) {
             "; both are left as they were, so they still match" + latticeAdvice(paths));
         return false;
     }
-    if (!written.png.done)
-        say("Could not write " + paths.lutImage + ": " + written.png.reason +
-            writeAdvice(written.png.reason));
+    if (!written.png.done) say(notWrittenLine(paths.lutImage, written.png.reason));
     if (!written.cube.done) {
         say("File Not Opened");
-        say((written.cubeTried ? "Could not write " : "Not writing ") + paths.cube + ": " +
-            written.cube.reason + (written.cubeTried ? writeAdvice(written.cube.reason) : ""));
+        say(written.cubeTried ? notWrittenLine(paths.cube, written.cube.reason)
+                              : "Not writing " + paths.cube + ": " + written.cube.reason);
     }
     if (!written.png.done || !written.cube.done) return false;
     say("Wrote the LUT for your editor: " + paths.cube);
@@ -340,12 +335,8 @@ bool toldLutCheck(const LutCheckWritten& written, const WorkingPaths& paths) {
             "; run Tintsmith again to write the LUT files anew");
         return false;
     }
-    if (!written.csv.done)
-        say("Could not write " + paths.checkCsv + ": " + written.csv.reason +
-            writeAdvice(written.csv.reason));
-    if (!written.picture.done)
-        say("Could not write " + paths.checkPicture + ": " + written.picture.reason +
-            writeAdvice(written.picture.reason));
+    if (!written.csv.done) say(notWrittenLine(paths.checkCsv, written.csv.reason));
+    if (!written.picture.done) say(notWrittenLine(paths.checkPicture, written.picture.reason));
     if (written.picture.done) say("Wrote the check picture: " + paths.checkPicture);
     for (const std::string& line : written.verdictText) say(line);
     if (!written.verdict.good())
@@ -567,22 +558,23 @@ int runPhases(const char*& phase) {
             "whole picture: check its green outline in the result window.");
 
     phase = "fitting the correction and writing the LUT files";
+    // the lattice, once for the run and before any model exists, so that a
+    // missing one is told even when the fit then fails
+    const ImageRead lattice = readImageWhole(paths.lattice);
+    if (!lattice.outcome.done) {
+        say("Could not read the lattice image original.png (" + paths.lattice + "): " +
+            lattice.outcome.reason + ", so no LUT files were written" + latticeAdvice(paths));
+        complete = false;
+    }
     bool wroteAny = false;  // a LUT file or a corrected photo
     ResultWindow window;
     const platform::ScreenArea screen = platform::screenArea();
     prepareResult(window, image, {screen.width, screen.height});
     for (const auto& checker : checkers) {
-        // outline, measure and fit; the lattice is read before the model
-        // exists, so that a missing one is told even when the fit then fails
+        // outline, measure and fit
         const cv::Mat checkPhoto = lutCheckPhoto(image);  // before the outline and the loss
         outlineResult(window, image, checker);
         const cv::Mat measured = measuredPatchColours(checker);
-        const ImageRead lattice = readImageWhole(paths.lattice);
-        if (!lattice.outcome.done) {
-            say("Could not read the lattice image original.png (" + paths.lattice + "): " +
-                lattice.outcome.reason + ", so no LUT files were written" + latticeAdvice(paths));
-            complete = false;
-        }
         // a chart photographed without colour gives a LUT of tones alone
         if (!chartHasColour(measured))
             say("The chart shows no colour (a black-and-white or grey photo?): the LUT files "
@@ -672,7 +664,7 @@ std::string helpText() {
     const WorkingPaths paths = buildWorkingPaths(documents);
     std::error_code error;
     const std::string folder =
-        documents.empty() ? "none, as no Documents folder is known (HOME is not set)"
+        documents.empty() ? "none, as no Documents folder is known" + noDocumentsReason()
         : std::filesystem::is_directory(paths.folder, error)
             ? paths.folder
             : paths.folder + " (not there yet: make it, with Photos and ccPhotos inside)";
